@@ -1,0 +1,30 @@
+// Small widget helpers of the main window.
+#pragma once
+
+#include <QComboBox>
+#include <QLabel>
+#include <QStringList>
+
+#include <functional>
+
+// A label that reports double-clicks (the hidden channel-model switch).
+class DoubleClickLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+    std::function<void()> onDoubleClick;
+
+protected:
+    void mouseDoubleClickEvent(QMouseEvent *e) override;
+};
+
+// The serial port box: "COM1".."COM12" and then the serial devices present,
+// refreshed each time the list drops down. Typed text is kept as typed.
+class PortComboBox : public QComboBox {
+public:
+    using QComboBox::QComboBox;
+    void refreshDevices();
+    void showPopup() override;
+};
+
+// Serial devices present on this machine, by their usual device paths.
+QStringList presentSerialDevices();

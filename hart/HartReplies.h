@@ -1,0 +1,48 @@
+// Decoding of HART command 0 and command 3 replies, as received through the
+// gateway. Decoders never read past the received bytes.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "HartFrames.h"
+
+namespace hart {
+
+constexpr int kUnitCount = 77;
+constexpr int kUnitOther = 76;
+// The unit list shown in every unit combo, index 0 "inH20" .. 75 "%", 76 "other" (UTF-8).
+extern const std::array<const char *, kUnitCount> kUnitNames;
+// Combo index for a HART unit code; unknown codes give kUnitOther.
+int unitIndexForCode(uint8_t code);
+
+struct Command0Info {
+    Identity identity;
+    uint8_t preambleCount = 0;
+    uint32_t deviceIdNumber = 0; // id[0]*65536 + id[1]*256 + id[2]
+};
+// nullopt: no marker, or too short to hold the device id.
+std::optional<Command0Info> decodeCommand0(const uint8_t *rx, size_t length);
+
+struct Variable {
+    int number = 0;          // 1..4
+    std::string valueText;   // first 9 characters of the 15-digit general format
+    int unitIndex = kUnitOther;
+};
+struct Command3Info {
+    bool markerFound = false;
+    std::vector<Variable> variables; // in order 1..4, only those decoded and fully received
+};
+Command3Info decodeCommand3(const uint8_t *rx, size_t length);
+
+// General format with up to 15 significant digits: fixed below 1E15 and down
+// to 0.00001, otherwise scientific ("1E20", "1.5E-7"); "NAN", "INF", "-INF".
+std::string generalFloatText(double v);
+// generalFloatText cut to its first 9 characters, as the value boxes show it.
+std::string formatValue(float v);
+
+} // namespace hart

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test: the normal build, then the
+# AddressSanitizer/UBSan build, then ThreadSanitizer for the threaded libraries.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh
+
+jobs=$(nproc)
+for preset in default asan tsan; do
+  echo "=== $preset: configure and build"
+  cmake --preset "$preset" -DNX_WERROR=ON >/dev/null
+  if [[ $preset == tsan ]]; then
+    # Only the threaded libraries' tests run under tsan: Qt itself is not instrumented.
+    cmake --build --preset "$preset" -j"$jobs" --target nx_tsan_tests
+  else
+    cmake --build --preset "$preset" -j"$jobs"
+  fi
+  echo "=== $preset: test"
+  ctest --preset "$preset" -j"$jobs"
+done
