@@ -1,6 +1,8 @@
 // The gateway's ASCII configuration requests, built from plain values.
 // Callers validate ranges first (see the *_Max constants); these functions
 // only compose bytes, one place per request shape.
+// A value that cannot be encoded (out of range, no selection: -1, unknown
+// port or row) gives an empty result, never a malformed request.
 #pragma once
 
 #include <cstdint>
