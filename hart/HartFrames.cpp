@@ -1,0 +1,158 @@
+#include "HartFrames.h"
+
+#include <utility>
+
+namespace hart {
+
+namespace {
+
+constexpr uint8_t kPreamble = 0xFF;
+constexpr uint8_t kShortRequestDelimiter = 0x02;
+constexpr uint8_t kLongRequestDelimiter = 0x82;
+constexpr uint8_t kMasterBit = 0x80;
+
+uint8_t masterBit(bool masterMode)
+{
+    return masterMode ? kMasterBit : 0x00;
+}
+
+// A frame must fit the outgoing area; a refused count gives no frame at all,
+// so nothing half-built can ever reach the device.
+bool fits(int preambles, size_t rest)
+{
+    return preambles >= 0 && static_cast<size_t>(preambles) + rest <= static_cast<size_t>(kFrameArea);
+}
+
+// The gateway strips these four bytes before it passes the HART frame on.
+void appendHeader(Bytes &frame, uint8_t addressIndex)
+{
+    frame.insert(frame.end(), {addressIndex, 0x66, 0x55, 0x01});
+}
+
+void appendPreambles(Bytes &frame, int preambles)
+{
+    frame.insert(frame.end(), static_cast<size_t>(preambles), kPreamble);
+}
+
+// XOR of everything from `from` to the current end, appended as the last byte.
+void appendChecksum(Bytes &frame, size_t from)
+{
+    uint8_t sum = 0;
+    for (size_t i = from; i < frame.size(); ++i)
+        sum ^= frame[i];
+    frame.push_back(sum);
+}
+
+bool isUpperHexLetter(unsigned char c)
+{
+    return c >= 'A' && c <= 'F';
+}
+
+} // namespace
+
+Bytes command0Frame(uint8_t addressIndex, bool masterMode, int preambles)
+{
+    if (!fits(preambles, kCommand0Overhead))
+        return {};
+    Bytes frame;
+    frame.reserve(static_cast<size_t>(preambles) + kCommand0Overhead);
+    appendHeader(frame, addressIndex);
+    appendPreambles(frame, preambles);
+    const size_t delimiter = frame.size();
+    // The polling address stays out of the frame: the gateway addresses the
+    // instrument itself, the frame carries only the master bit.
+    frame.insert(frame.end(), {kShortRequestDelimiter, masterBit(masterMode), 0x00, 0x00});
+    appendChecksum(frame, delimiter);
+    return frame;
+}
+
+Bytes command3Frame(uint8_t addressIndex, bool masterMode, const Identity &id, int preambles)
+{
+    if (!fits(preambles, kCommand3Overhead))
+        return {};
+    Bytes frame;
+    frame.reserve(static_cast<size_t>(preambles) + kCommand3Overhead);
+    appendHeader(frame, addressIndex);
+    appendPreambles(frame, preambles);
+    const size_t delimiter = frame.size();
+    // The stored manufacturer id is sent unmasked, only ORed with the master bit.
+    frame.insert(frame.end(), {kLongRequestDelimiter, static_cast<uint8_t>(masterBit(masterMode) | id.manufacturerId),
+                               id.deviceType, id.deviceId[0], id.deviceId[1], id.deviceId[2], 0x03, 0x00});
+    appendChecksum(frame, delimiter);
+    return frame;
+}
+
+ManualEntry parseManualEntry(std::string_view text)
+{
+    ManualEntry entry;
+    const size_t length = text.size();
+    size_t count = length / 3 + (length % 3 == 2 ? 1 : 0);
+    if (count > static_cast<size_t>(kMaxManualBytes))
+        count = kMaxManualBytes;
+
+    // Separators first, over every counted byte but the last.
+    if (count == 0) {
+        entry.status = ManualEntry::NoSpack;
+        return entry;
+    }
+    for (size_t k = 0; k + 1 < count; ++k) {
+        if (text[3 * k + 2] != ' ') {
+            entry.status = ManualEntry::NoSpack;
+            return entry;
+        }
+    }
+
+    // Characters compare as unsigned: anything from 0x80 up lies above '9'.
+    bool bad = false;
+    Bytes bytes;
+    bytes.reserve(count);
+    for (size_t k = 0; k < count; ++k) {
+        const auto high = static_cast<unsigned char>(text[3 * k]);
+        const auto low = static_cast<unsigned char>(text[3 * k + 1]);
+        uint8_t value = 0;
+        if (high >= '0' && high <= '9')
+            value = static_cast<uint8_t>((high - '0') << 4);
+        else if (isUpperHexLetter(high))
+            value = static_cast<uint8_t>((high - 'A' + 10) << 4);
+        else
+            bad = true;
+
+        if (isUpperHexLetter(low)) {
+            value = static_cast<uint8_t>(value | (low - 'A' + 10));
+        } else if (low <= '9') {
+            // Digits and everything below them go through the integer
+            // conversion, whose refusal ends the entry at once.
+            if (low < '0') {
+                entry.status = ManualEntry::ConversionError;
+                entry.badText = std::string(1, static_cast<char>(low));
+                return entry;
+            }
+            value = static_cast<uint8_t>(value | (low - '0'));
+        } else {
+            bad = true;
+        }
+        bytes.push_back(value);
+    }
+
+    if (bad) {
+        entry.status = ManualEntry::DataError;
+        return entry;
+    }
+    entry.bytes = std::move(bytes);
+    return entry;
+}
+
+Bytes manualFrame(const Bytes &typed, int preambles)
+{
+    if (typed.empty() || !fits(preambles, typed.size() + 1))
+        return {};
+    Bytes frame;
+    frame.reserve(static_cast<size_t>(preambles) + typed.size() + 1);
+    appendPreambles(frame, preambles);
+    const size_t first = frame.size();
+    frame.insert(frame.end(), typed.begin(), typed.end());
+    appendChecksum(frame, first);
+    return frame;
+}
+
+} // namespace hart

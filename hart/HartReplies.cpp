@@ -1,0 +1,197 @@
+#include "HartReplies.h"
+
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+
+namespace hart {
+
+const std::array<const char *, kUnitCount> kUnitNames = {
+    "inH20",        "inhg",           "FtH20",         "mmH20",            "mmHg",
+    "psi",          "bar",            "mbar",          "Pa",               "KPa",
+    "ATM",          "MPa",            "\u2103",        "\u2109",           "R",
+    "Kelvin",       "CuFt_min",       "gal_min",       "l_min",            "CuMtr_hr",
+    "l_s",          "Cuft_s",         "CuMtr_s",       "CuMtr_min",        "gal_hr",
+    "l_hr",         "ft_s",           "mtr_s",         "in_s",             "in_min",
+    "ft_min",       "mtr_hr",         "gal",           "liter",            "CuMtr",
+    "bbl",          "CuYd",           "CuFt",          "CuIn",             "bbl_liq",
+    "ft",           "M",              "in",            "cm",               "mm",
+    "gram",         "kg",             "MetTon",        "lb",               "ounce",
+    "g_s",          "g_min",          "g_hr",          "kg_s",             "kg_min",
+    "metTOM_min",   "metton_hr",      "lb_s",          "lb_min",           "lb_hr",
+    "g_CuCM",       "KG_CuMtr",       "lb_gal",        "lb_Cuft",          "g_ml",
+    "kb_l",         "g_l",            "centi_stokes",  "cpoise",           "mewtom_meter",
+    "deka_therm",   "foot_pound_force", "kilo_watt_hour", "mega_joule",    "british_thermal_unit",
+    "%",            "other",
+};
+
+namespace {
+
+// HART unit code -> combo index. 62 (kg) appears once, so "MetTon" (47) is
+// reachable only by hand.
+constexpr std::pair<uint8_t, uint8_t> kUnitCodes[] = {
+    {1, 0},    {2, 1},    {3, 2},    {4, 3},    {5, 4},    {6, 5},    {7, 6},    {8, 7},
+    {11, 8},   {12, 9},   {14, 10},  {237, 11}, {32, 12},  {33, 13},  {34, 14},  {35, 15},
+    {15, 16},  {16, 17},  {17, 18},  {19, 19},  {24, 20},  {26, 21},  {28, 22},  {131, 23},
+    {136, 24}, {138, 25}, {20, 26},  {21, 27},  {114, 28}, {115, 29}, {116, 30}, {120, 31},
+    {40, 32},  {41, 33},  {43, 34},  {46, 35},  {111, 36}, {112, 37}, {113, 38}, {124, 39},
+    {44, 40},  {45, 41},  {47, 42},  {48, 43},  {49, 44},  {60, 45},  {62, 46},  {63, 48},
+    {125, 49}, {70, 50},  {71, 51},  {72, 52},  {73, 53},  {74, 54},  {75, 55},  {78, 56},
+    {80, 57},  {81, 58},  {82, 59},  {91, 60},  {92, 61},  {93, 62},  {94, 63},  {95, 64},
+    {96, 65},  {97, 66},  {54, 67},  {55, 68},  {69, 69},  {89, 70},  {126, 71}, {128, 72},
+    {164, 73}, {165, 74}, {57, 75},
+};
+
+constexpr std::array<uint8_t, 256> buildUnitLookup()
+{
+    std::array<uint8_t, 256> lookup{};
+    for (auto &index : lookup)
+        index = kUnitOther;
+    for (const auto &[code, index] : kUnitCodes)
+        lookup[code] = index;
+    return lookup;
+}
+
+constexpr std::array<uint8_t, 256> kUnitLookup = buildUnitLookup();
+
+constexpr int kValueTextLength = 9;
+
+// First j with rx[j], rx[j+1] == FF, delimiter; only pairs wholly inside
+// the reply are tested.
+std::optional<size_t> findMarker(const uint8_t *rx, size_t length, uint8_t delimiter)
+{
+    if (rx == nullptr)
+        return std::nullopt;
+    for (size_t j = 0; j + 1 < length; ++j) {
+        if (rx[j] == 0xFF && rx[j + 1] == delimiter)
+            return j;
+    }
+    return std::nullopt;
+}
+
+float floatAt(const uint8_t *p)
+{
+    const uint32_t bits = (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
+    return std::bit_cast<float>(bits);
+}
+
+} // namespace
+
+int unitIndexForCode(uint8_t code)
+{
+    return kUnitLookup[code];
+}
+
+std::optional<Command0Info> decodeCommand0(const uint8_t *rx, size_t length)
+{
+    const std::optional<size_t> marker = findMarker(rx, length, 0x06);
+    // Fields are at fixed distances from the marker; the device id ends at
+    // m+18. A shorter reply must not feed stale bytes into the identity.
+    if (!marker || *marker + 18 >= length)
+        return std::nullopt;
+    const uint8_t *m = rx + *marker;
+    Command0Info info;
+    info.identity.manufacturerId = m[8];
+    info.identity.deviceType = m[9];
+    info.preambleCount = m[10];
+    info.identity.deviceId = {m[16], m[17], m[18]};
+    info.deviceIdNumber = (uint32_t{m[16]} << 16) | (uint32_t{m[17]} << 8) | uint32_t{m[18]};
+    return info;
+}
+
+Command3Info decodeCommand3(const uint8_t *rx, size_t length)
+{
+    Command3Info info;
+    const std::optional<size_t> marker = findMarker(rx, length, 0x86);
+    if (!marker)
+        return info;
+    info.markerFound = true;
+    const size_t m = *marker;
+
+    // Variable 1 always; variables 2..4 as the byte count (m+8) announces
+    // them: 12+ gives 2, 17+ gives 3, 22+ gives 4.
+    int variables = 1;
+    if (m + 8 < length) {
+        const int byteCount = rx[m + 8];
+        for (int d = 0; byteCount - 11 > d && variables < 4; d += 5)
+            ++variables;
+    }
+
+    for (int v = 0; v < variables; ++v) {
+        const size_t unitAt = m + 15 + 5 * static_cast<size_t>(v);
+        // Unit and all four value bytes must have arrived.
+        if (unitAt + 4 >= length)
+            break;
+        Variable var;
+        var.number = v + 1;
+        var.unitIndex = unitIndexForCode(rx[unitAt]);
+        var.valueText = formatValue(floatAt(rx + unitAt + 1));
+        info.variables.push_back(std::move(var));
+    }
+    return info;
+}
+
+std::string generalFloatText(double v)
+{
+    if (std::isnan(v))
+        return "NAN";
+    if (std::isinf(v))
+        return v < 0 ? "-INF" : "INF";
+    if (v == 0)
+        return "0";
+
+    // 15 significant digits, rounded once: d.dddddddddddddde[+-]x
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.14e", std::fabs(v));
+    std::string digits;
+    const char *p = buf;
+    for (; *p != 'e' && *p != '\0'; ++p) {
+        if (*p != '.')
+            digits.push_back(*p);
+    }
+    const int exponent = (*p == 'e') ? std::atoi(p + 1) : 0;
+    while (digits.size() > 1 && digits.back() == '0')
+        digits.pop_back();
+
+    std::string text = v < 0 ? "-" : "";
+    if (exponent < 15 && exponent >= -5) {
+        // Fixed notation: at most 15 digits before the point, and values
+        // down to 0.00001.
+        if (exponent >= 0) {
+            const size_t intDigits = static_cast<size_t>(exponent) + 1;
+            if (digits.size() <= intDigits) {
+                text += digits;
+                text.append(intDigits - digits.size(), '0');
+            } else {
+                text += digits.substr(0, intDigits);
+                text += '.';
+                text += digits.substr(intDigits);
+            }
+        } else {
+            text += "0.";
+            text.append(static_cast<size_t>(-exponent - 1), '0');
+            text += digits;
+        }
+    } else {
+        text += digits[0];
+        if (digits.size() > 1) {
+            text += '.';
+            text += digits.substr(1);
+        }
+        text += 'E';
+        text += std::to_string(exponent);
+    }
+    return text;
+}
+
+std::string formatValue(float v)
+{
+    std::string text = generalFloatText(static_cast<double>(v));
+    if (text.size() > static_cast<size_t>(kValueTextLength))
+        text.resize(kValueTextLength);
+    return text;
+}
+
+} // namespace hart

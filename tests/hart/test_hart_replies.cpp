@@ -1,0 +1,368 @@
+// HART command 0 / command 3 reply decoding and the value and unit texts.
+#include <QtTest>
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <set>
+
+#include "HartReplies.h"
+
+namespace {
+
+// Copies the reply into an allocation of exactly its size, so any read past
+// the received bytes is caught by the address sanitizer.
+struct Reply {
+    explicit Reply(const QByteArray &bytes) : size(static_cast<size_t>(bytes.size())), data(new uint8_t[size])
+    {
+        std::memcpy(data.get(), bytes.constData(), size);
+    }
+    size_t size;
+    std::unique_ptr<uint8_t[]> data;
+};
+
+// A command 0 reply after five preambles (marker at 4): delimiter 06,
+// address 80, command 00, byte count 0E, status 00 00, 254, manufacturer 37,
+// device type 1A, preambles 05, revisions 05 01 01 08, flags 00, id 01 02 03,
+// checksum.
+const char *const kCommand0 = "FFFFFFFFFF 06 80 00 0E 0000 FE 37 1A 05 05010108 00 010203 53";
+
+// The head of a command 3 reply up to the byte count at m+8 (marker at 4).
+const QByteArray kCommand3Head = QByteArray::fromHex("FFFFFFFFFF 86 80 1A 2B 3C 4D 03");
+// Status 00 00 and loop current 4.0 (m+9 .. m+14).
+const QByteArray kCommand3Mid = QByteArray::fromHex("0000 40800000");
+// Four variables: unit code, then the float, most significant byte first.
+const QByteArray kVar1 = QByteArray::fromHex("27 40490FDB"); // 39 (unlisted), pi
+const QByteArray kVar2 = QByteArray::fromHex("ED 42C80000"); // 237 MPa, 100
+const QByteArray kVar3 = QByteArray::fromHex("20 3DCCCCCD"); // 32 degC, 0.1
+const QByteArray kVar4 = QByteArray::fromHex("3E C1200000"); // 62 kg, -10
+
+QByteArray reply3(int byteCount, const QByteArray &vars)
+{
+    return kCommand3Head + char(byteCount) + kCommand3Mid + vars;
+}
+
+QStringList describe(const hart::Command3Info &info)
+{
+    QStringList out;
+    for (const hart::Variable &v : info.variables)
+        out << QStringLiteral("%1:%2:%3").arg(v.number).arg(QString::fromStdString(v.valueText)).arg(v.unitIndex);
+    return out;
+}
+
+} // namespace
+
+class TestHartReplies : public QObject {
+    Q_OBJECT
+
+private slots:
+    void command0_data();
+    void command0();
+    void command0IgnoresStaleBytes();
+    void identityAddressesCommand3();
+    void command3_data();
+    void command3();
+    void command3IgnoresStaleBytes();
+    void formatValue_data();
+    void formatValue();
+    void generalFloatText_data();
+    void generalFloatText();
+    void unitCodes_data();
+    void unitCodes();
+    void unitNames();
+};
+
+void TestHartReplies::command0_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("found");
+    QTest::addColumn<int>("manufacturer");
+    QTest::addColumn<int>("deviceType");
+    QTest::addColumn<int>("preambles");
+    QTest::addColumn<QByteArray>("deviceId");
+    QTest::addColumn<int>("deviceIdNumber");
+
+    const QByteArray reply = QByteArray::fromHex(kCommand0);
+    const QByteArray id = QByteArray::fromHex("010203");
+    QTest::newRow("plain") << reply << true << 0x37 << 0x1A << 5 << id << 66051;
+    QTest::newRow("after transparent header") << QByteArray::fromHex("00665501") + reply << true << 0x37 << 0x1A << 5
+                                              << id << 66051;
+    QTest::newRow("one preamble") << reply.mid(4) << true << 0x37 << 0x1A << 5 << id << 66051;
+    QByteArray other = reply;
+    other[12] = char(0x99);
+    other[20] = char(0x77);
+    QTest::newRow("first marker decides") << reply + other << true << 0x37 << 0x1A << 5 << id << 66051;
+    QByteArray big = reply;
+    big[12] = char(0xE5); // manufacturer
+    big[13] = char(0xFE); // device type
+    big[14] = char(0x14); // preambles
+    big[20] = char(0xFF);
+    big[21] = char(0xFF);
+    big[22] = char(0xFF);
+    QTest::newRow("top values") << big << true << 0xE5 << 0xFE << 0x14 << QByteArray::fromHex("FFFFFF") << 16777215;
+    // Device id ends at m+18: index 22 here.
+    QTest::newRow("ends with device id") << reply.left(23) << true << 0x37 << 0x1A << 5 << id << 66051;
+
+    const QByteArray none;
+    QTest::newRow("device id cut") << reply.left(22) << false << 0 << 0 << 0 << none << 0;
+    QTest::newRow("marker only") << QByteArray::fromHex("FF06") << false << 0 << 0 << 0 << none << 0;
+    QTest::newRow("empty") << QByteArray() << false << 0 << 0 << 0 << none << 0;
+    QTest::newRow("trailing FF") << QByteArray::fromHex("0102FF") << false << 0 << 0 << 0 << none << 0;
+    QTest::newRow("no preamble") << reply.mid(5) << false << 0 << 0 << 0 << none << 0;
+    QTest::newRow("long-frame reply") << QByteArray(reply).replace(5, 1, "\x86") << false << 0 << 0 << 0 << none << 0;
+    // A stray pair before the real reply wins, as the first marker does.
+    QTest::newRow("stray marker first") << QByteArray::fromHex("FF06") + reply << true << 0x80 << 0x00 << 0x0E
+                                        << QByteArray::fromHex("050501") << 328961;
+}
+
+void TestHartReplies::command0()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, found);
+    const Reply rx(reply);
+    const std::optional<hart::Command0Info> info = hart::decodeCommand0(rx.data.get(), rx.size);
+    QCOMPARE(info.has_value(), found);
+    if (!found)
+        return;
+    QFETCH(int, manufacturer);
+    QFETCH(int, deviceType);
+    QFETCH(int, preambles);
+    QFETCH(QByteArray, deviceId);
+    QFETCH(int, deviceIdNumber);
+    QCOMPARE(int(info->identity.manufacturerId), manufacturer);
+    QCOMPARE(int(info->identity.deviceType), deviceType);
+    QCOMPARE(int(info->preambleCount), preambles);
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(info->identity.deviceId.data()), 3), deviceId);
+    QCOMPARE(info->deviceIdNumber, uint32_t(deviceIdNumber));
+}
+
+void TestHartReplies::command0IgnoresStaleBytes()
+{
+    // A whole earlier reply still sits in the receive area; only the first
+    // bytes are new. Nothing of the old reply may be taken.
+    const QByteArray old = QByteArray::fromHex(kCommand0);
+    const auto *area = reinterpret_cast<const uint8_t *>(old.constData());
+    QVERIFY(hart::decodeCommand0(area, static_cast<size_t>(old.size())).has_value());
+    QVERIFY(!hart::decodeCommand0(area, 22).has_value());
+    // The pair FF 06 straddles the end: the 06 is stale.
+    QVERIFY(!hart::decodeCommand0(area + 4, 1).has_value());
+    QVERIFY(!hart::decodeCommand0(nullptr, 40).has_value());
+}
+
+void TestHartReplies::identityAddressesCommand3()
+{
+    const Reply rx(QByteArray::fromHex(kCommand0));
+    const std::optional<hart::Command0Info> info = hart::decodeCommand0(rx.data.get(), rx.size);
+    QVERIFY(info);
+    const hart::Bytes frame = hart::command3Frame(0, true, info->identity, 0);
+    // 82^B7^1A^01^02^03^03^00 = 2C
+    const QByteArray expected = QByteArray::fromHex("00665501 82 B7 1A 01 02 03 03 00 2C");
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(frame.data()), qsizetype(frame.size())), expected);
+}
+
+void TestHartReplies::command3_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("found");
+    QTest::addColumn<QStringList>("variables");
+
+    const QByteArray all = kVar1 + kVar2 + kVar3 + kVar4 + QByteArray::fromHex("55");
+    const QString v1 = "1:3.1415927:76", v2 = "2:100:11", v3 = "3:0.1000000:12", v4 = "4:-10:46";
+
+    // Extra variables come from the byte count alone, even when more arrived.
+    QTest::newRow("count 0") << reply3(0, all) << true << QStringList{v1};
+    QTest::newRow("count 11") << reply3(11, all) << true << QStringList{v1};
+    QTest::newRow("count 12") << reply3(12, all) << true << QStringList{v1, v2};
+    QTest::newRow("count 16") << reply3(16, all) << true << QStringList{v1, v2};
+    QTest::newRow("count 17") << reply3(17, all) << true << QStringList{v1, v2, v3};
+    QTest::newRow("count 21") << reply3(21, all) << true << QStringList{v1, v2, v3};
+    QTest::newRow("count 22") << reply3(22, all) << true << QStringList{v1, v2, v3, v4};
+    QTest::newRow("count 26") << reply3(26, all) << true << QStringList{v1, v2, v3, v4};
+    QTest::newRow("count 255") << reply3(255, all) << true << QStringList{v1, v2, v3, v4};
+    QTest::newRow("after header") << QByteArray::fromHex("00665501") + reply3(26, all) << true
+                                  << QStringList{v1, v2, v3, v4};
+    QTest::newRow("first marker decides")
+        << reply3(16, kVar1 + kVar2) + reply3(26, kVar4 + kVar3 + kVar2 + kVar1) << true << QStringList{v1, v2};
+
+    // Only variables whose unit and four value bytes arrived.
+    const QByteArray full = reply3(26, kVar1 + kVar2 + kVar3 + kVar4);
+    QTest::newRow("ends with var 4") << full << true << QStringList{v1, v2, v3, v4};
+    QTest::newRow("var 4 one byte short") << full.chopped(1) << true << QStringList{v1, v2, v3};
+    QTest::newRow("var 3 unit only") << reply3(26, kVar1 + kVar2 + kVar3.left(1)) << true << QStringList{v1, v2};
+    QTest::newRow("var 1 cut") << reply3(26, kVar1.left(4)) << true << QStringList{};
+    QTest::newRow("no variable bytes") << reply3(26, {}) << true << QStringList{};
+    QTest::newRow("byte count missing") << kCommand3Head << true << QStringList{};
+    QTest::newRow("marker only") << QByteArray::fromHex("FF86") << true << QStringList{};
+
+    QTest::newRow("no marker") << reply3(26, all).mid(5) << false << QStringList{};
+    QTest::newRow("short-frame marker") << QByteArray(reply3(26, all)).replace(5, 1, "\x06") << false
+                                        << QStringList{};
+    QTest::newRow("empty") << QByteArray() << false << QStringList{};
+    QTest::newRow("trailing FF") << QByteArray::fromHex("00FF") << false << QStringList{};
+
+    // Non-finite values come out as text, never a crash.
+    QTest::newRow("non-finite") << reply3(21, QByteArray::fromHex("01 7FC00000 02 7F800000 03 FF800000")) << true
+                                << QStringList{"1:NAN:0", "2:INF:1", "3:-INF:2"};
+    QTest::newRow("float limits") << reply3(16, QByteArray::fromHex("FF 7F7FFFFF 00 00000001")) << true
+                                  << QStringList{"1:3.4028234:76", "2:1.4012984:76"};
+}
+
+void TestHartReplies::command3()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, found);
+    QFETCH(QStringList, variables);
+    const Reply rx(reply);
+    const hart::Command3Info info = hart::decodeCommand3(rx.data.get(), rx.size);
+    QCOMPARE(info.markerFound, found);
+    QCOMPARE(describe(info), variables);
+}
+
+void TestHartReplies::command3IgnoresStaleBytes()
+{
+    // A complete earlier reply in the receive area, of which only the first
+    // part is new: cut variables are not shown from old bytes.
+    const QByteArray old = reply3(26, kVar1 + kVar2 + kVar3 + kVar4);
+    const auto *area = reinterpret_cast<const uint8_t *>(old.constData());
+    QCOMPARE(describe(hart::decodeCommand3(area, 30)), (QStringList{"1:3.1415927:76", "2:100:11"}));
+    QCOMPARE(describe(hart::decodeCommand3(area, 19)), QStringList{});
+    QVERIFY(!hart::decodeCommand3(area + 4, 1).markerFound);
+    QVERIFY(!hart::decodeCommand3(nullptr, 40).markerFound);
+}
+
+void TestHartReplies::formatValue_data()
+{
+    QTest::addColumn<uint>("bits");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("pi") << 0x40490FDBu << "3.1415927";
+    QTest::newRow("-pi") << 0xC0490FDBu << "-3.141592";
+    QTest::newRow("100") << 0x42C80000u << "100";
+    QTest::newRow("0.1") << 0x3DCCCCCDu << "0.1000000";
+    QTest::newRow("0") << 0x00000000u << "0";
+    QTest::newRow("-0") << 0x80000000u << "0";
+    QTest::newRow("1") << 0x3F800000u << "1";
+    QTest::newRow("-1") << 0xBF800000u << "-1";
+    QTest::newRow("1.5") << 0x3FC00000u << "1.5";
+    QTest::newRow("0.5") << 0x3F000000u << "0.5";
+    QTest::newRow("123.456") << 0x42F6E979u << "123.45600";  // 123.456001281738
+    QTest::newRow("1e8") << 0x4CBEBC20u << "100000000";
+    QTest::newRow("1e9") << 0x4E6E6B28u << "100000000";      // 1000000000 cut
+    QTest::newRow("1e15") << 0x58635FA9u << "999999986";     // 999999986991104
+    QTest::newRow("1e16") << 0x5A0E1BCAu << "1.0000000";     // 1.00000002725642E16
+    QTest::newRow("1e-5") << 0x3727C5ACu << "9.9999997";     // 9.99999974737875E-6
+    QTest::newRow("max") << 0x7F7FFFFFu << "3.4028234";      // 3.40282346638529E38
+    QTest::newRow("min denormal") << 0x00000001u << "1.4012984"; // 1.40129846432482E-45
+    QTest::newRow("NaN") << 0x7FC00000u << "NAN";
+    QTest::newRow("negative NaN") << 0xFFC00001u << "NAN";
+    QTest::newRow("signalling NaN") << 0x7F800001u << "NAN";
+    QTest::newRow("+inf") << 0x7F800000u << "INF";
+    QTest::newRow("-inf") << 0xFF800000u << "-INF";
+}
+
+void TestHartReplies::formatValue()
+{
+    QFETCH(uint, bits);
+    QFETCH(QString, text);
+    QCOMPARE(QString::fromStdString(hart::formatValue(std::bit_cast<float>(uint32_t(bits)))), text);
+}
+
+void TestHartReplies::generalFloatText_data()
+{
+    QTest::addColumn<double>("value");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("pi as float") << double(3.1415927f) << "3.14159274101257";
+    QTest::newRow("0.1 as float") << double(0.1f) << "0.100000001490116";
+    QTest::newRow("0.1") << 0.1 << "0.1";
+    QTest::newRow("1/3") << 1.0 / 3.0 << "0.333333333333333";
+    QTest::newRow("2/3") << 2.0 / 3.0 << "0.666666666666667";
+    QTest::newRow("-2/3") << -2.0 / 3.0 << "-0.666666666666667";
+    QTest::newRow("123.456") << 123.456 << "123.456";
+    QTest::newRow("12345678.9") << 12345678.9 << "12345678.9";
+    QTest::newRow("15 digits fixed") << 999999999999999.0 << "999999999999999";
+    QTest::newRow("1e15") << 1e15 << "1E15";
+    QTest::newRow("rounds up to 1e15") << 999999999999999.9 << "1E15";
+    QTest::newRow("1e20") << 1e20 << "1E20";
+    QTest::newRow("17 digits") << 123456789012345678.0 << "1.23456789012346E17";
+    QTest::newRow("1e-4") << 1e-4 << "0.0001";
+    QTest::newRow("1e-5") << 1e-5 << "0.00001";
+    QTest::newRow("1.5e-5") << 1.5e-5 << "0.000015";
+    QTest::newRow("below 1e-5") << 9.9e-6 << "9.9E-6";
+    QTest::newRow("1.5e-7") << 1.5e-7 << "1.5E-7";
+    QTest::newRow("-2.5e-10") << -2.5e-10 << "-2.5E-10";
+    QTest::newRow("-1e100") << -1e100 << "-1E100";
+    QTest::newRow("zero") << 0.0 << "0";
+    QTest::newRow("NaN") << std::numeric_limits<double>::quiet_NaN() << "NAN";
+    QTest::newRow("+inf") << std::numeric_limits<double>::infinity() << "INF";
+    QTest::newRow("-inf") << -std::numeric_limits<double>::infinity() << "-INF";
+}
+
+void TestHartReplies::generalFloatText()
+{
+    QFETCH(double, value);
+    QFETCH(QString, text);
+    QCOMPARE(QString::fromStdString(hart::generalFloatText(value)), text);
+}
+
+void TestHartReplies::unitCodes_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("name");
+
+    QTest::newRow("1") << 1 << 0 << "inH20";
+    QTest::newRow("14") << 14 << 10 << "ATM";
+    QTest::newRow("237") << 237 << 11 << "MPa";
+    QTest::newRow("32") << 32 << 12 << QStringLiteral("\u2103");
+    QTest::newRow("33") << 33 << 13 << QStringLiteral("\u2109");
+    QTest::newRow("19") << 19 << 19 << "CuMtr_hr";
+    QTest::newRow("62") << 62 << 46 << "kg";
+    QTest::newRow("63") << 63 << 48 << "lb";
+    QTest::newRow("165") << 165 << 74 << "british_thermal_unit";
+    QTest::newRow("57") << 57 << 75 << "%";
+    QTest::newRow("39") << 39 << 76 << "other";
+    QTest::newRow("0") << 0 << 76 << "other";
+    QTest::newRow("255") << 255 << 76 << "other";
+}
+
+void TestHartReplies::unitCodes()
+{
+    QFETCH(int, code);
+    QFETCH(int, index);
+    QFETCH(QString, name);
+    const int got = hart::unitIndexForCode(uint8_t(code));
+    QCOMPARE(got, index);
+    QCOMPARE(QString::fromUtf8(hart::kUnitNames[size_t(got)]), name);
+}
+
+void TestHartReplies::unitNames()
+{
+    QCOMPARE(QString::fromUtf8(hart::kUnitNames[47]), QStringLiteral("MetTon"));
+    std::set<std::string> distinct;
+    for (const char *name : hart::kUnitNames) {
+        QVERIFY(name && *name);
+        distinct.insert(name);
+    }
+    QCOMPARE(distinct.size(), size_t(hart::kUnitCount));
+
+    // 75 listed codes, each to its own index; 47 only by hand.
+    std::set<int> reached;
+    int listed = 0;
+    for (int code = 0; code < 256; ++code) {
+        const int index = hart::unitIndexForCode(uint8_t(code));
+        QVERIFY(index >= 0 && index < hart::kUnitCount);
+        if (index != hart::kUnitOther) {
+            ++listed;
+            reached.insert(index);
+        }
+    }
+    QCOMPARE(listed, 75);
+    QCOMPARE(reached.size(), size_t(75));
+    QVERIFY(!reached.count(47));
+}
+
+QTEST_APPLESS_MAIN(TestHartReplies)
+#include "test_hart_replies.moc"
