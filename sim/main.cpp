@@ -1,0 +1,128 @@
+// nx260-gateway-sim: runs the gateway simulator on a pseudo-terminal until
+// SIGINT or SIGTERM, for manual tests and demos of the configuration window.
+#include "GatewaySim.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <pthread.h>
+#include <string>
+
+namespace {
+
+void usage(std::FILE* out)
+{
+    std::fprintf(out,
+        "Usage: nx260-gateway-sim [options]\n"
+        "Plays an NX260-HGW gateway (with one HART vortex flowmeter behind it) on a pseudo-terminal.\n"
+        "\n"
+        "  --link PATH        stable symlink to the port (default %s)\n"
+        "  --no-link          do not create a symlink\n"
+        "  --transparent      start in Transparent Mode (factory default is MODBUS Mode)\n"
+        "  --silent           never answer\n"
+        "  --slow MS          answer after MS milliseconds\n"
+        "  --split            send each reply in two chunks 250 ms apart\n"
+        "  --garbage          send random bytes instead of the replies\n"
+        "  --hangup-after N   close the port after N requests\n"
+        "  --reopen           after a hang-up, open a fresh port under the same link\n"
+        "  --seed N           seed of the process noise and garbage bytes\n"
+        "  --quiet            do not trace requests and replies on stderr\n"
+        "  --help             this text\n",
+        sim::Options::defaultLinkPath().c_str());
+}
+
+bool toInt(const char* text, long min, long max, int& out)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || v < min || v > max)
+        return false;
+    out = static_cast<int>(v);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    sim::Options options;
+    bool quiet = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](const char* name) -> const char* {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "nx260-gateway-sim: %s needs a value\n", name);
+                std::exit(2);
+            }
+            return argv[++i];
+        };
+        auto number = [&](const char* name, long min, long max) {
+            int v = 0;
+            if (!toInt(value(name), min, max, v)) {
+                std::fprintf(stderr, "nx260-gateway-sim: bad value for %s\n", name);
+                std::exit(2);
+            }
+            return v;
+        };
+        if (arg == "--link") {
+            options.linkPath = value("--link");
+        } else if (arg == "--no-link") {
+            options.linkPath.clear();
+        } else if (arg == "--transparent") {
+            options.initialState.mode = 0;
+        } else if (arg == "--silent") {
+            options.faults.silent = true;
+        } else if (arg == "--slow") {
+            options.faults.slowMs = number("--slow", 0, 600000);
+        } else if (arg == "--split") {
+            options.faults.split = true;
+        } else if (arg == "--garbage") {
+            options.faults.garbage = true;
+        } else if (arg == "--hangup-after") {
+            options.faults.hangupAfter = number("--hangup-after", 0, 1000000000);
+        } else if (arg == "--reopen") {
+            options.faults.reopenAfterHangup = true;
+        } else if (arg == "--seed") {
+            options.seed = static_cast<std::uint32_t>(number("--seed", 0, 2147483647));
+        } else if (arg == "--quiet") {
+            quiet = true;
+        } else if (arg == "--help" || arg == "-h") {
+            usage(stdout);
+            return 0;
+        } else {
+            std::fprintf(stderr, "nx260-gateway-sim: unknown option %s\n", arg.c_str());
+            usage(stderr);
+            return 2;
+        }
+    }
+    if (!quiet)
+        options.log = [](const std::string& line) { std::cerr << line << std::endl; };
+
+    // Block the stop signals before the worker starts so that only sigwait
+    // below receives them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    sim::GatewaySim gateway(options);
+    std::string error;
+    if (!gateway.start(&error)) {
+        std::fprintf(stderr, "nx260-gateway-sim: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("port: %s\n", gateway.slavePath().c_str());
+    if (!gateway.linkPath().empty())
+        std::printf("link: %s\n", gateway.linkPath().c_str());
+    std::fflush(stdout);
+
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    gateway.stop();
+    return 0;
+}
