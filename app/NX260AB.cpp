@@ -576,7 +576,8 @@ void TForm1::clearEchoAndMemo()
 
 void TForm1::sendConfig(const std::vector<uint8_t> &request, int32_t pending, int32_t timeoutKind)
 {
-    const auto text = Exchange.compose(request);
+    // The builders give nothing for a value they cannot encode: send nothing.
+    const auto text = request.empty() ? std::nullopt : Exchange.compose(request);
     if (!text)
         return;
     Edit8->setText(latin1(*text));
@@ -589,7 +590,7 @@ void TForm1::sendConfig(const std::vector<uint8_t> &request, int32_t pending, in
 
 void TForm1::sendHart(const std::vector<uint8_t> &frame, int32_t pending)
 {
-    const auto text = Exchange.compose(frame);
+    const auto text = frame.empty() ? std::nullopt : Exchange.compose(frame);
     if (!text)
         return;
     Edit8->setText(QString::fromStdString(exchange::hexRender(frame)));

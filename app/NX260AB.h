@@ -11,6 +11,7 @@
 
 #include "Exchange.h"
 #include "SerialComm.h"
+#include "Widgets.h"
 
 class QComboBox;
 class QGroupBox;
@@ -20,8 +21,6 @@ class QPlainTextEdit;
 class QPushButton;
 class QtOwnerQueue;
 class TTimer;
-class DoubleClickLabel;
-class PortComboBox;
 
 class TForm1 : public QWidget {
     Q_OBJECT

@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include "NX260AB.h"
@@ -456,23 +457,24 @@ void TestWindow::closingWindowClosesPort()
 void TestWindow::receiveBranches_data()
 {
     QTest::addColumn<int>("pending");
-    QTest::addColumn<QString>("memo");
+    QTest::addColumn<QByteArray>("memo");
     QTest::addColumn<bool>("decodeTimerOn");
-    const QString hex = "51 31 FF 06 ";
-    QTest::newRow("0") << 0 << "Q1\xff\x06" << false;
+    const QByteArray hex = "51 31 FF 06 ";
+    const QByteArray text("Q1\xff\x06", 4);
+    QTest::newRow("0") << 0 << text << false;
     QTest::newRow("100 hart cmd0") << 100 << hex << true;
     QTest::newRow("103 hart cmd3") << 103 << hex << true;
     QTest::newRow("104 hart manual") << 104 << hex << false;
-    QTest::newRow("200 ack") << 200 << "Q1\xff\x06" << false;
-    QTest::newRow("201 comm query") << 201 << "Q1\xff\x06" << false;
-    QTest::newRow("202 sys params") << 202 << "Q1\xff\x06" << true;
-    QTest::newRow("203 instruments") << 203 << "Q1\xff\x06" << true;
+    QTest::newRow("200 ack") << 200 << text << false;
+    QTest::newRow("201 comm query") << 201 << text << false;
+    QTest::newRow("202 sys params") << 202 << text << true;
+    QTest::newRow("203 instruments") << 203 << text << true;
 }
 
 void TestWindow::receiveBranches()
 {
     QFETCH(int, pending);
-    QFETCH(QString, memo);
+    QFETCH(QByteArray, memo);
     QFETCH(bool, decodeTimerOn);
     TForm1 w;
     w.ReceivePauseMs = 0;
@@ -480,7 +482,7 @@ void TestWindow::receiveBranches()
     w.Timer3->SetEnabled(true);
     const uint8_t chunk[] = {'Q', '1', 0xFF, 0x06};
     w.Comm1ReceiveData(w.Comm1.get(), chunk, 4);
-    QCOMPARE(w.Memo10->toPlainText(), QString::fromLatin1(memo.toLatin1()));
+    QCOMPARE(w.Memo10->toPlainText(), QString::fromLatin1(memo));
     QCOMPARE(w.Timer2->Enabled(), decodeTimerOn);
     QVERIFY(!w.Timer3->Enabled());
     QCOMPARE(w.Exchange.pendingReply, pending); // only decoders reset it
