@@ -1,0 +1,607 @@
+// POSIX (Linux) port backend: a tty opened non-blocking and exclusive, waits
+// in ppoll() on the port and eventfds, line errors from the driver's
+// interrupt counters, carrier/ring changes from TIOCMIWAIT.
+#include "../PortBackend.h"
+#include "DeviceName.h"
+#include "PosixLine.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstring>
+#include <limits>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace SerialComm::detail {
+
+namespace {
+
+using Clock = std::chrono::steady_clock; // CLOCK_MONOTONIC
+
+constexpr uint32_t MaxTimeout = std::numeric_limits<uint32_t>::max();
+
+void closeFd(int &fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+bool signalEventFd(int fd)
+{
+    const uint64_t one = 1;
+    for (;;) {
+        if (::write(fd, &one, sizeof one) == sizeof one)
+            return true;
+        if (errno != EINTR)
+            return false;
+    }
+}
+
+void drainEventFd(int fd)
+{
+    uint64_t value = 0;
+    while (::read(fd, &value, sizeof value) < 0 && errno == EINTR) {
+    }
+}
+
+timespec toTimespec(Clock::duration d)
+{
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(d).count();
+    timespec ts{};
+    ts.tv_sec = static_cast<time_t>(ns / 1000000000);
+    ts.tv_nsec = static_cast<long>(ns % 1000000000);
+    return ts;
+}
+
+// A blocked TIOCMIWAIT only returns on a line change or a signal, so the
+// watcher is stopped with a signal whose handler does nothing.
+void onWakeSignal(int) {}
+
+int wakeSignal()
+{
+    static const int sig = [] {
+        for (int s = SIGRTMIN + 2; s <= SIGRTMAX; ++s) {
+            struct sigaction old {};
+            if (sigaction(s, nullptr, &old) != 0)
+                continue;
+            if (old.sa_handler != SIG_DFL || (old.sa_flags & SA_SIGINFO))
+                continue;
+            struct sigaction sa {};
+            sa.sa_handler = onWakeSignal;
+            sigemptyset(&sa.sa_mask);
+            sa.sa_flags = 0; // no SA_RESTART: the ioctl must come back with EINTR
+            if (sigaction(s, &sa, nullptr) == 0)
+                return s;
+        }
+        return -1;
+    }();
+    return sig;
+}
+
+// Carrier-detect and ring changes. Runs in a helper of the read thread, only
+// on ports whose driver keeps interrupt counters; it reports through an
+// eventfd the read thread polls, so all notifications still come from there.
+class ModemWatcher {
+public:
+    ~ModemWatcher() { stop(); }
+
+    int eventFd() const { return m_eventFd; }
+
+    bool start(int portFd)
+    {
+        m_signal = wakeSignal();
+        if (m_signal < 0)
+            return true; // no way to cancel the wait: go without modem events
+        m_eventFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (m_eventFd < 0)
+            return false;
+        m_stop.store(false);
+        m_finished = false;
+        try {
+            m_thread = std::thread([this, portFd] { run(portFd); });
+        } catch (const std::system_error &) {
+            closeFd(m_eventFd);
+            return false;
+        }
+        return true;
+    }
+
+    uint32_t take()
+    {
+        drainEventFd(m_eventFd);
+        return m_bits.exchange(0);
+    }
+
+    void stop()
+    {
+        if (m_thread.joinable()) {
+            m_stop.store(true);
+            std::unique_lock lock(m_mutex);
+            // Repeat: a signal that lands just before the ioctl is entered is lost.
+            do {
+                pthread_kill(m_thread.native_handle(), m_signal);
+            } while (!m_cv.wait_for(lock, std::chrono::milliseconds(10), [this] { return m_finished; }));
+            lock.unlock();
+            m_thread.join();
+        }
+        closeFd(m_eventFd);
+    }
+
+private:
+    void run(int fd)
+    {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, m_signal);
+        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+
+        serial_icounter_struct seen {};
+        if (ioctl(fd, TIOCGICOUNT, &seen) == 0) {
+            while (!m_stop.load()) {
+                serial_icounter_struct now {};
+                if (ioctl(fd, TIOCGICOUNT, &now) != 0)
+                    break;
+                const uint32_t bits = (now.dcd != seen.dcd ? ModemCarrierChange : 0u)
+                                      | (now.rng != seen.rng ? ModemRing : 0u);
+                seen = now;
+                if (bits != 0) {
+                    m_bits.fetch_or(bits);
+                    signalEventFd(m_eventFd);
+                    continue;
+                }
+                if (ioctl(fd, TIOCMIWAIT, TIOCM_CD | TIOCM_RNG) == 0)
+                    continue;
+                if (errno != EINTR)
+                    break; // not supported, or the device is gone: the reader sees that
+            }
+        }
+        std::lock_guard lock(m_mutex);
+        m_finished = true;
+        m_cv.notify_all();
+    }
+
+    int m_signal = -1;
+    int m_eventFd = -1;
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+    std::atomic<uint32_t> m_bits{0};
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_finished = false;
+};
+
+class PosixPort final : public PortBackend {
+public:
+    ~PosixPort() override
+    {
+        m_modem.stop();
+        close();
+    }
+
+    OpenResult open(const std::string &name) override
+    {
+        const std::string path = devicePathFor(name);
+        m_fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (m_fd < 0)
+            return {OpenStatus::OpenFailed, errno};
+        // No sharing: an advisory lock for cooperating programs (and for root,
+        // whom TIOCEXCL does not stop), TIOCEXCL for everyone else.
+        if (flock(m_fd, LOCK_EX | LOCK_NB) != 0)
+            return fail(OpenStatus::OpenFailed, errno);
+        m_locked = true;
+
+        struct stat st {};
+        if (fstat(m_fd, &st) != 0)
+            return fail(OpenStatus::NotComm, errno);
+        if (!S_ISCHR(st.st_mode))
+            return fail(OpenStatus::NotComm, ENOTTY);
+        struct termios t {};
+        if (tcgetattr(m_fd, &t) != 0)
+            return fail(OpenStatus::NotComm, errno);
+
+        if (ioctl(m_fd, TIOCEXCL) == 0)
+            m_exclusive = true;
+        requestLowLatency();
+        return {};
+    }
+
+    void purge(unsigned flags) override
+    {
+        if (m_fd < 0)
+            return;
+        const bool rx = flags & PurgeRxClear;
+        const bool tx = flags & PurgeTxClear;
+        if (rx && tx)
+            tcflush(m_fd, TCIOFLUSH);
+        else if (rx)
+            tcflush(m_fd, TCIFLUSH);
+        else if (tx)
+            tcflush(m_fd, TCOFLUSH);
+        // Aborting pending transfers needs nothing here: the threads' waits
+        // include the close event.
+    }
+
+    void applyLineSettings(const LineSettings &s) override
+    {
+        m_ignoreNull.store(s.ignoreNullChar);
+        posixApplyLine(m_fd, s);
+
+        // Drivers without modem lines (pseudo-terminals) answer ENOTTY: fine.
+        int dtr = TIOCM_DTR;
+        ioctl(m_fd, s.dtrControl == TDtrControl::DtrDisable ? TIOCMBIC : TIOCMBIS, &dtr);
+        const bool toggle = s.rtsControl == TRtsControl::RtsTransmissionAvailable;
+        setRs485(toggle);
+        int rts = TIOCM_RTS;
+        const bool rtsOn = s.rtsControl == TRtsControl::RtsEnable || s.rtsControl == TRtsControl::RtsHandshake;
+        if (!toggle || !m_rs485)
+            ioctl(m_fd, rtsOn ? TIOCMBIS : TIOCMBIC, &rts);
+    }
+
+    void applyTimeouts(const Timeouts &t) override
+    {
+        // Writes never time out here: a timed-out write would only be
+        // restarted with the rest of its bytes anyway.
+        m_interval.store(t.readInterval);
+        m_totalMultiplier.store(t.readTotalMultiplier);
+        m_totalConstant.store(t.readTotalConstant);
+    }
+
+    bool createCloseEvent() override
+    {
+        m_closeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (m_closeFd < 0)
+            return false;
+        m_requestFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (m_requestFd < 0) {
+            const int error = errno;
+            closeFd(m_closeFd);
+            errno = error;
+            return false;
+        }
+        m_closeSignalled.store(false);
+        return true;
+    }
+
+    void signalClose() override
+    {
+        m_closeSignalled.store(true);
+        if (m_closeFd >= 0)
+            signalEventFd(m_closeFd);
+    }
+
+    bool closeSignalled() const override { return m_closeSignalled.load(); }
+
+    void close() override
+    {
+        if (m_fd >= 0) {
+            if (m_exclusive)
+                ioctl(m_fd, TIOCNXCL);
+            if (m_locked)
+                flock(m_fd, LOCK_UN);
+        }
+        m_exclusive = false;
+        m_locked = false;
+        closeFd(m_fd);
+        closeFd(m_closeFd);
+        closeFd(m_requestFd);
+    }
+
+    void enterThread(ThreadRole role) override
+    {
+        pthread_setname_np(pthread_self(), role == ThreadRole::Reader ? "nxserial-read" : "nxserial-write");
+        // Reading first, writing next, both ahead of ordinary threads; without
+        // the privilege to raise priority the default one is kept.
+        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), role == ThreadRole::Reader ? -2 : -1);
+    }
+
+    bool startReading() override
+    {
+        m_collected = 0;
+        m_emptyReads = 0;
+        m_pendingEnd = IoStatus::Ok;
+        m_armed = Clock::now();
+        m_countersOk = ioctl(m_fd, TIOCGICOUNT, &m_counters) == 0;
+        if (m_countersOk)
+            return m_modem.start(m_fd);
+        return true;
+    }
+
+    ReadResult read(uint8_t *buffer, size_t capacity) override;
+
+    void stopReading() override { m_modem.stop(); }
+
+    void notifyRequest() override
+    {
+        if (m_requestFd >= 0)
+            signalEventFd(m_requestFd);
+    }
+
+    WakeReason waitForRequest() override
+    {
+        for (;;) {
+            pollfd fds[2] = {{m_closeFd, POLLIN, 0}, {m_requestFd, POLLIN, 0}};
+            if (ppoll(fds, 2, nullptr, nullptr) < 0) {
+                if (errno == EINTR)
+                    continue;
+                return WakeReason::Failed;
+            }
+            if (fds[0].revents != 0)
+                return WakeReason::Closed;
+            if (fds[1].revents & POLLIN) {
+                drainEventFd(m_requestFd);
+                return WakeReason::Request;
+            }
+            if (fds[1].revents != 0)
+                return WakeReason::Failed;
+        }
+    }
+
+    IoStatus write(const uint8_t *data, size_t length) override
+    {
+        size_t offset = 0;
+        while (offset < length) {
+            const ssize_t n = ::write(m_fd, data + offset, length - offset);
+            if (n > 0) {
+                offset += static_cast<size_t>(n);
+                continue;
+            }
+            if (n == 0)
+                return IoStatus::Failed;
+            if (errno == EINTR)
+                continue;
+            if (errno == EBADF)
+                return IoStatus::Quiet;
+            if (errno != EAGAIN)
+                return IoStatus::Failed;
+
+            pollfd fds[2] = {{m_closeFd, POLLIN, 0}, {m_fd, POLLOUT, 0}};
+            if (ppoll(fds, 2, nullptr, nullptr) < 0) {
+                if (errno == EINTR)
+                    continue;
+                return IoStatus::Failed;
+            }
+            if (fds[0].revents != 0)
+                return IoStatus::Closed;
+            if (fds[1].revents & POLLNVAL)
+                return IoStatus::Quiet;
+            if ((fds[1].revents & (POLLHUP | POLLERR)) && !(fds[1].revents & POLLOUT))
+                return IoStatus::Failed;
+        }
+        return IoStatus::Ok;
+    }
+
+private:
+    OpenResult fail(OpenStatus status, int error)
+    {
+        close();
+        return {status, error};
+    }
+
+    void requestLowLatency()
+    {
+        serial_struct ss {};
+        if (ioctl(m_fd, TIOCGSERIAL, &ss) == 0 && !(ss.flags & ASYNC_LOW_LATENCY)) {
+            ss.flags |= ASYNC_LOW_LATENCY;
+            ioctl(m_fd, TIOCSSERIAL, &ss);
+        }
+    }
+
+    // RS485 direction control by the driver, where it has it.
+    void setRs485(bool enable)
+    {
+        serial_rs485 rs {};
+        if (ioctl(m_fd, TIOCGRS485, &rs) != 0) {
+            m_rs485 = false;
+            return;
+        }
+        const bool on = rs.flags & SER_RS485_ENABLED;
+        if (on != enable) {
+            if (enable) {
+                rs.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+                rs.flags &= ~static_cast<__u32>(SER_RS485_RTS_AFTER_SEND);
+            } else {
+                rs.flags &= ~static_cast<__u32>(SER_RS485_ENABLED);
+            }
+            if (ioctl(m_fd, TIOCSRS485, &rs) != 0) {
+                m_rs485 = false;
+                return;
+            }
+        }
+        m_rs485 = enable;
+    }
+
+    // Error bits for line errors counted by the driver since the last look.
+    uint32_t lineErrors()
+    {
+        if (!m_countersOk)
+            return 0;
+        serial_icounter_struct now {};
+        if (ioctl(m_fd, TIOCGICOUNT, &now) != 0) {
+            m_countersOk = false;
+            return 0;
+        }
+        uint32_t bits = 0;
+        if (now.frame != m_counters.frame)
+            bits |= ErrFrame;
+        if (now.parity != m_counters.parity)
+            bits |= ErrParity;
+        if (now.overrun != m_counters.overrun)
+            bits |= ErrOverrun;
+        if (now.brk != m_counters.brk)
+            bits |= ErrBreak;
+        if (now.buf_overrun != m_counters.buf_overrun)
+            bits |= ErrRxOver;
+        m_counters = now;
+        return bits;
+    }
+
+    ReadResult deliver(ReadResult r)
+    {
+        r.count = m_collected;
+        m_collected = 0;
+        m_armed = Clock::now();
+        return r;
+    }
+
+    // The read ends with `status` after the bytes already collected have
+    // been handed over.
+    ReadResult end(ReadResult r, IoStatus status)
+    {
+        if (m_collected > 0) {
+            m_pendingEnd = status;
+            return deliver(r);
+        }
+        r.status = status;
+        return r;
+    }
+
+    int m_fd = -1;
+    int m_closeFd = -1;   // signalled once, never reset: "manual reset"
+    int m_requestFd = -1; // reset by the writer each time it wakes
+    bool m_locked = false;
+    bool m_exclusive = false;
+    bool m_rs485 = false;
+    std::atomic<bool> m_closeSignalled{false};
+    std::atomic<bool> m_ignoreNull{false};
+    std::atomic<uint32_t> m_interval{100};
+    std::atomic<uint32_t> m_totalMultiplier{0};
+    std::atomic<uint32_t> m_totalConstant{0};
+
+    // Read thread only.
+    size_t m_collected = 0;
+    Clock::time_point m_armed;
+    Clock::time_point m_lastByte;
+    IoStatus m_pendingEnd = IoStatus::Ok;
+    int m_emptyReads = 0;
+    bool m_countersOk = false;
+    serial_icounter_struct m_counters {};
+    ModemWatcher m_modem;
+};
+
+// One read: complete when the buffer is full, when more than the interval
+// time passes after a byte, or when the total time runs out with data; a
+// total time-out without data re-arms. Without any byte it never completes.
+ReadResult PosixPort::read(uint8_t *buffer, size_t capacity)
+{
+    ReadResult r;
+    if (m_pendingEnd != IoStatus::Ok) {
+        r.status = m_pendingEnd;
+        return r;
+    }
+    for (;;) {
+        const uint32_t interval = m_interval.load();
+        const uint32_t multiplier = m_totalMultiplier.load();
+        const uint32_t constant = m_totalConstant.load();
+
+        std::optional<Clock::time_point> deadline;
+        if (multiplier != 0 || constant != 0) {
+            const uint64_t total = multiplier == MaxTimeout ? constant : uint64_t(multiplier) * capacity + constant;
+            deadline = m_armed + std::chrono::milliseconds(total);
+        }
+        if (m_collected > 0) {
+            if (interval == MaxTimeout)
+                return deliver(r); // "return what is there"
+            if (interval != 0) {
+                const auto gapEnd = m_lastByte + std::chrono::milliseconds(interval);
+                deadline = deadline ? std::min(*deadline, gapEnd) : gapEnd;
+            }
+        }
+
+        timespec ts{};
+        timespec *timeout = nullptr;
+        if (deadline) {
+            const auto now = Clock::now();
+            if (now >= *deadline) {
+                if (m_collected > 0)
+                    return deliver(r);
+                m_armed = now;
+                continue;
+            }
+            ts = toTimespec(*deadline - now);
+            timeout = &ts;
+        }
+
+        pollfd fds[3] = {{m_closeFd, POLLIN, 0}, {m_fd, POLLIN, 0}, {m_modem.eventFd(), POLLIN, 0}};
+        const nfds_t count = m_modem.eventFd() >= 0 ? 3 : 2;
+        if (ppoll(fds, count, timeout, nullptr) < 0) {
+            if (errno == EINTR)
+                continue;
+            return end(r, IoStatus::Failed);
+        }
+        if (fds[0].revents != 0) {
+            // Closing: what was collected but not delivered is dropped.
+            m_collected = 0;
+            r.status = IoStatus::Closed;
+            return r;
+        }
+        if (count == 3 && (fds[2].revents & POLLIN)) {
+            r.modem |= m_modem.take();
+            if (r.modem != 0)
+                return r; // the partial chunk stays in the buffer
+        }
+        const short events = fds[1].revents;
+        if (events == 0)
+            continue;
+        if (events & POLLNVAL)
+            return end(r, IoStatus::Quiet);
+
+        const ssize_t got = ::read(m_fd, buffer + m_collected, capacity - m_collected);
+        if (got > 0) {
+            size_t kept = static_cast<size_t>(got);
+            if (m_ignoreNull.load()) {
+                uint8_t *begin = buffer + m_collected;
+                kept = static_cast<size_t>(std::remove(begin, begin + got, uint8_t{0}) - begin);
+            }
+            m_collected += kept;
+            m_lastByte = Clock::now();
+            m_emptyReads = 0;
+            r.errors |= lineErrors();
+            if (m_collected == capacity)
+                return deliver(r);
+            if (r.errors != 0 && m_collected == 0)
+                return r;
+            continue;
+        }
+        if (got == 0) {
+            // Readable but nothing to read: the device is gone. A single one
+            // without POLLHUP can also be a purge racing the read, so that
+            // needs confirming; a hung-up tty answers 0 every time.
+            if ((events & (POLLHUP | POLLERR)) || ++m_emptyReads >= 3)
+                return end(r, IoStatus::Failed);
+            continue;
+        }
+        if (errno == EAGAIN || errno == EINTR) {
+            if (events & (POLLHUP | POLLERR))
+                return end(r, IoStatus::Failed);
+            continue;
+        }
+        return end(r, errno == EBADF ? IoStatus::Quiet : IoStatus::Failed);
+    }
+}
+
+} // namespace
+
+std::unique_ptr<PortBackend> createPortBackend()
+{
+    return std::make_unique<PosixPort>();
+}
+
+} // namespace SerialComm::detail

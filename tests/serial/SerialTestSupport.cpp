@@ -1,0 +1,259 @@
+#include "SerialTestSupport.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <thread>
+#include <unistd.h>
+
+namespace SerialTest {
+
+bool TestOwnerQueue::post(std::function<void()> task)
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_accepting)
+        return false;
+    m_items.push_back({Clock::now(), std::move(task)});
+    ++m_posted;
+    m_cv.notify_all();
+    return true;
+}
+
+bool TestOwnerQueue::runUntil(const std::function<bool()> &done, milliseconds timeout)
+{
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+        if (done())
+            return true;
+        if (Clock::now() >= deadline)
+            return false; // a steady stream of tasks must not keep us here
+        Item item;
+        {
+            std::unique_lock lock(m_mutex);
+            if (!m_cv.wait_until(lock, deadline, [this] { return !m_items.empty(); }))
+                return done();
+            item = std::move(m_items.front());
+            m_items.pop_front();
+        }
+        m_current = item.postedAt;
+        item.task();
+        item.task = nullptr; // frees what the task owns before it counts as run
+        std::lock_guard lock(m_mutex);
+        ++m_ran;
+    }
+}
+
+bool TestOwnerQueue::waitTasks(size_t count, milliseconds timeout)
+{
+    return runUntil([this, count] { return ran() >= count; }, timeout);
+}
+
+void TestOwnerQueue::runFor(milliseconds period)
+{
+    runUntil([] { return false; }, period);
+}
+
+size_t TestOwnerQueue::posted() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_posted;
+}
+
+size_t TestOwnerQueue::ran() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_ran;
+}
+
+void TestOwnerQueue::setAccepting(bool accepting)
+{
+    std::lock_guard lock(m_mutex);
+    m_accepting = accepting;
+}
+
+void EventLog::attach(SerialComm::TComm &comm, TestOwnerQueue &queue)
+{
+    SerialComm::TComm *expected = &comm;
+    comm.OnReceiveData = [this, &queue, expected](SerialComm::TComm *sender, const uint8_t *buffer, uint16_t length) {
+        wrongSender |= sender != expected;
+        chunks.push_back({std::vector<uint8_t>(buffer, buffer + length), queue.currentPostTime(), buffer[length] == 0});
+    };
+    comm.OnReceiveError = [this, expected](SerialComm::TComm *sender, uint32_t bits) {
+        wrongSender |= sender != expected;
+        errors.push_back(bits);
+    };
+    comm.OnModemStateChange = [this, expected](SerialComm::TComm *sender, uint32_t bits) {
+        wrongSender |= sender != expected;
+        modem.push_back(bits);
+    };
+    comm.OnRequestHangup = [this, expected](SerialComm::TComm *sender) {
+        wrongSender |= sender != expected;
+        ++hangups;
+    };
+    comm.OnSendDataEmpty = [this, expected](SerialComm::TComm *sender) {
+        wrongSender |= sender != expected;
+        ++sendEmpty;
+    };
+}
+
+size_t EventLog::receivedBytes() const
+{
+    size_t total = 0;
+    for (const auto &c : chunks)
+        total += c.bytes.size();
+    return total;
+}
+
+std::vector<uint8_t> EventLog::allBytes() const
+{
+    std::vector<uint8_t> all;
+    for (const auto &c : chunks)
+        all.insert(all.end(), c.bytes.begin(), c.bytes.end());
+    return all;
+}
+
+PtyPair::PtyPair()
+{
+    m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (m_master < 0)
+        return;
+    if (grantpt(m_master) != 0 || unlockpt(m_master) != 0) {
+        closeMaster();
+        return;
+    }
+    char name[128] = {};
+    if (ptsname_r(m_master, name, sizeof name) != 0) {
+        closeMaster();
+        return;
+    }
+    m_slavePath = name;
+    fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    m_keeper = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+}
+
+PtyPair::~PtyPair()
+{
+    closeMaster();
+    if (m_keeper >= 0)
+        ::close(m_keeper);
+}
+
+void PtyPair::closeMaster()
+{
+    if (m_master >= 0)
+        ::close(m_master);
+    m_master = -1;
+}
+
+bool PtyPair::writeMaster(const void *data, size_t length, milliseconds timeout)
+{
+    const auto *p = static_cast<const uint8_t *>(data);
+    const auto deadline = Clock::now() + timeout;
+    while (length > 0) {
+        const ssize_t n = ::write(m_master, p, length);
+        if (n > 0) {
+            p += n;
+            length -= static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            return false;
+        if (Clock::now() >= deadline)
+            return false;
+        pollfd pfd{m_master, POLLOUT, 0};
+        poll(&pfd, 1, 50);
+    }
+    return true;
+}
+
+std::vector<uint8_t> PtyPair::readMaster(size_t count, milliseconds timeout)
+{
+    std::vector<uint8_t> out;
+    const auto deadline = Clock::now() + timeout;
+    uint8_t buf[4096];
+    while (out.size() < count) {
+        const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            break;
+        pollfd pfd{m_master, POLLIN, 0};
+        if (poll(&pfd, 1, static_cast<int>(left)) <= 0)
+            continue;
+        const ssize_t n = ::read(m_master, buf, sizeof buf);
+        if (n > 0)
+            out.insert(out.end(), buf, buf + n);
+        else if (n == 0 || (errno != EAGAIN && errno != EINTR))
+            break;
+    }
+    return out;
+}
+
+std::vector<uint8_t> PtyPair::drainMaster(milliseconds quiet)
+{
+    std::vector<uint8_t> out;
+    uint8_t buf[4096];
+    for (;;) {
+        pollfd pfd{m_master, POLLIN, 0};
+        if (poll(&pfd, 1, static_cast<int>(quiet.count())) <= 0 || !(pfd.revents & POLLIN))
+            break;
+        const ssize_t n = ::read(m_master, buf, sizeof buf);
+        if (n <= 0)
+            break;
+        out.insert(out.end(), buf, buf + n);
+    }
+    return out;
+}
+
+static int countEntries(const char *path)
+{
+    DIR *dir = opendir(path);
+    if (!dir)
+        return -1;
+    int count = 0;
+    while (dirent *e = readdir(dir)) {
+        if (e->d_name[0] != '.')
+            ++count;
+    }
+    closedir(dir);
+    return count - (std::string(path) == "/proc/self/fd" ? 1 : 0); // the DIR's own descriptor
+}
+
+int countOpenFds() { return countEntries("/proc/self/fd"); }
+int countThreads() { return countEntries("/proc/self/task"); }
+
+double processCpuSeconds()
+{
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+int settle(const std::function<int()> &value, int expected, milliseconds timeout)
+{
+    const auto deadline = Clock::now() + timeout;
+    int v = value();
+    while (v != expected && Clock::now() < deadline) {
+        std::this_thread::sleep_for(milliseconds(10));
+        v = value();
+    }
+    return v;
+}
+
+void configureForPty(SerialComm::TComm &comm, const PtyPair &pty)
+{
+    comm.SetCommName(pty.slavePath());
+    comm.SetOutx_XonXoffFlow(false);
+    comm.SetInx_XonXoffFlow(false);
+}
+
+std::vector<uint8_t> pattern(size_t length, unsigned seed)
+{
+    std::vector<uint8_t> v(length);
+    for (size_t i = 0; i < length; ++i)
+        v[i] = static_cast<uint8_t>((i * 7 + seed + i / 256) & 0xFF);
+    return v;
+}
+
+} // namespace SerialTest
