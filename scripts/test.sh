@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the normal build, then the
-# AddressSanitizer/UBSan build, then ThreadSanitizer for the threaded libraries.
+# Sets up, builds and runs every test: the normal build, the
+# AddressSanitizer/UBSan build, short libFuzzer runs of the decoders, then
+# ThreadSanitizer for the threaded libraries.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh
 
 jobs=$(nproc)
-for preset in default asan tsan; do
+for preset in default asan fuzz tsan; do
+  if [[ $preset == fuzz ]]; then
+    scripts/fuzz.sh
+    continue
+  fi
   echo "=== $preset: configure and build"
   cmake --preset "$preset" -DNX_WERROR=ON >/dev/null
   if [[ $preset == tsan ]]; then
