@@ -137,8 +137,23 @@ void TForm1::buildUi()
     pal.setColor(QPalette::Window, QColor(0xC0, 0xC0, 0xC0)); // silver
     setPalette(pal);
     setAutoFillBackground(true);
+    // The desktop's own GUI face, at the form's 8 pt so the groups fit the
+    // form's size.
+    QFont base = font();
+    base.setPointSize(8);
+    setFont(base);
+
+    // Short buttons ("Set", "Send", "Query") share one width, narrower than
+    // the style's dialog-button minimum, so the rows fit the form's width.
+    const int shortButton = fontMetrics().horizontalAdvance(QStringLiteral("Query")) + 20;
+    auto compact = [shortButton](QPushButton *b) {
+        b->setFixedWidth(std::max(shortButton, b->fontMetrics().horizontalAdvance(b->text()) + 20));
+        return b;
+    };
 
     auto *root = new QVBoxLayout(this);
+    root->setContentsMargins(6, 4, 6, 6);
+    root->setSpacing(6);
 
     // Title row
     auto *title = new QHBoxLayout;
@@ -156,24 +171,26 @@ void TForm1::buildUi()
     Label18->setObjectName(QStringLiteral("Label18"));
     Label19 = new QLabel(QStringLiteral("Web: www.example.com"), this);
     Label19->setObjectName(QStringLiteral("Label19"));
-    title->addWidget(Label41);
-    title->addWidget(Label9, 0, Qt::AlignBottom);
+    title->addWidget(Label41, 0, Qt::AlignVCenter);
+    title->addSpacing(8);
+    title->addWidget(Label9, 0, Qt::AlignVCenter);
     title->addStretch(1);
-    auto *contact = new QVBoxLayout;
-    contact->addWidget(Label5);
-    contact->addWidget(Label18);
-    contact->addWidget(Label19);
-    title->addLayout(contact);
+    // The maker's contacts on one line keep the title row low.
+    title->addWidget(Label5, 0, Qt::AlignVCenter);
+    title->addSpacing(14);
+    title->addWidget(Label18, 0, Qt::AlignVCenter);
+    title->addSpacing(14);
+    title->addWidget(Label19, 0, Qt::AlignVCenter);
     root->addLayout(title);
 
+    // Two columns: the link and the gateway's own parameters on the left,
+    // the instruments and transparent mode on the right.
     auto *columns = new QHBoxLayout;
     root->addLayout(columns, 1);
     auto *left = new QVBoxLayout;
-    auto *middle = new QVBoxLayout;
     auto *right = new QVBoxLayout;
-    columns->addLayout(left, 3);
-    columns->addLayout(middle, 4);
-    columns->addLayout(right, 4);
+    columns->addLayout(left, 0);
+    columns->addLayout(right, 1);
 
     // Serial Parameters
     GroupBox1 = makeGroup(this, "GroupBox1", QStringLiteral("Serial Parameters"));
@@ -193,15 +210,24 @@ void TForm1::buildUi()
         ComboBox10 = makeCombo(GroupBox1, "ComboBox10", kParityItems, 0);
         Button1 = makeButton(GroupBox1, "Button1", QStringLiteral("Open"));
         g->addWidget(caption(QStringLiteral("Serial Port:"), GroupBox1), 0, 0);
-        g->addWidget(SPREALCOM, 0, 1);
+        g->addWidget(SPREALCOM, 0, 1, 1, 2);
         g->addWidget(caption(QStringLiteral("Baud Rate:"), GroupBox1), 1, 0);
-        g->addWidget(ComboBox11, 1, 1);
+        g->addWidget(ComboBox11, 1, 1, 1, 2);
         g->addWidget(caption(QStringLiteral("Parity Bit:"), GroupBox1), 2, 0);
         g->addWidget(ComboBox10, 2, 1);
-        g->addWidget(Button1, 3, 1);
+        g->addWidget(Button1, 2, 2);
         g->setColumnStretch(1, 1);
     }
     left->addWidget(GroupBox1);
+
+    {
+        auto *h = new QHBoxLayout;
+        Button6 = makeButton(this, "Button6", QStringLiteral("Communication Query"));
+        Button30 = makeButton(this, "Button30", QStringLiteral("Parameter Initialization"));
+        h->addWidget(Button6, 1);
+        h->addWidget(Button30, 1);
+        left->addLayout(h);
+    }
 
     // System Parameters
     GroupBox6 = makeGroup(this, "GroupBox6", QStringLiteral("System Parameters"));
@@ -209,7 +235,7 @@ void TForm1::buildUi()
         auto *g = new QGridLayout(GroupBox6);
         int r = 0;
         Edit14 = makeEdit(GroupBox6, "Edit14", QString());
-        Button29 = makeButton(GroupBox6, "Button29", QStringLiteral("Set"));
+        Button29 = compact(makeButton(GroupBox6, "Button29", QStringLiteral("Set")));
         g->addWidget(caption(QStringLiteral("MODBUS Slave Address:"), GroupBox6), r, 0);
         g->addWidget(Edit14, r, 1, 1, 2);
         g->addWidget(Button29, r++, 3);
@@ -221,8 +247,8 @@ void TForm1::buildUi()
             BOB = makeCombo(GroupBox18, "BOB", kBaudItems, 3);
             JIAOA = makeCombo(GroupBox18, "JIAOA", kParityItems, 0);
             JIAOB = makeCombo(GroupBox18, "JIAOB", kParityItems, 0);
-            Button9 = makeButton(GroupBox18, "Button9", QStringLiteral("Set"));
-            Button3 = makeButton(GroupBox18, "Button3", QStringLiteral("Set"));
+            Button9 = compact(makeButton(GroupBox18, "Button9", QStringLiteral("Set")));
+            Button3 = compact(makeButton(GroupBox18, "Button3", QStringLiteral("Set")));
             h->addWidget(caption(QStringLiteral("Baud Rate"), GroupBox18), 0, 1);
             h->addWidget(caption(QStringLiteral("Parity Bit"), GroupBox18), 0, 2);
             h->addWidget(caption(QStringLiteral("RS485A:"), GroupBox18), 1, 0);
@@ -233,11 +259,13 @@ void TForm1::buildUi()
             h->addWidget(BOB, 2, 1);
             h->addWidget(JIAOB, 2, 2);
             h->addWidget(Button3, 2, 3);
+            h->setColumnStretch(1, 1);
+            h->setColumnStretch(2, 1);
         }
         g->addWidget(GroupBox18, r++, 0, 1, 4);
 
         MODEL = makeCombo(GroupBox6, "MODEL", {"Transparent Mode", "MODBUS Mode"}, 1);
-        Button24 = makeButton(GroupBox6, "Button24", QStringLiteral("Set"));
+        Button24 = compact(makeButton(GroupBox6, "Button24", QStringLiteral("Set")));
         g->addWidget(caption(QStringLiteral("Communication Mode:"), GroupBox6), r, 0);
         g->addWidget(MODEL, r, 1, 1, 2);
         g->addWidget(Button24, r++, 3);
@@ -245,8 +273,8 @@ void TForm1::buildUi()
         const QStringList dt = {QStringLiteral("0_无延时"), "1_100MS", "2_200MS", "3_300MS", "4_300MS", "5_500MS"};
         DTMA = makeCombo(GroupBox6, "DTMA", dt, 2);
         DTMB = makeCombo(GroupBox6, "DTMB", dt, 2);
-        Button4 = makeButton(GroupBox6, "Button4", QStringLiteral("Set"));
-        Button5 = makeButton(GroupBox6, "Button5", QStringLiteral("Set"));
+        Button4 = compact(makeButton(GroupBox6, "Button4", QStringLiteral("Set")));
+        Button5 = compact(makeButton(GroupBox6, "Button5", QStringLiteral("Set")));
         g->addWidget(caption(QStringLiteral("RS485A data return time:"), GroupBox6), r, 0);
         g->addWidget(DTMA, r, 1, 1, 2);
         g->addWidget(Button4, r++, 3);
@@ -255,7 +283,7 @@ void TForm1::buildUi()
         g->addWidget(Button5, r++, 3);
 
         RTD = makeEdit(GroupBox6, "RTD", QStringLiteral("10"));
-        Button13 = makeButton(GroupBox6, "Button13", QStringLiteral("Set"));
+        Button13 = compact(makeButton(GroupBox6, "Button13", QStringLiteral("Set")));
         g->addWidget(caption(QStringLiteral("Communication Interval:"), GroupBox6), r, 0);
         g->addWidget(RTD, r, 1);
         g->addWidget(caption(QStringLiteral("*100ms"), GroupBox6), r, 2);
@@ -266,7 +294,7 @@ void TForm1::buildUi()
         Label4->setMinimumSize(60, 20);
         Label4->onDoubleClick = [this] { Label4DblClick(); };
         CHXINGHAO = makeCombo(GroupBox6, "CHXINGHAO", {"1 Channels", "2 Channels", "4 Channels"}, 0);
-        Button14 = makeButton(GroupBox6, "Button14", QStringLiteral("Set"));
+        Button14 = compact(makeButton(GroupBox6, "Button14", QStringLiteral("Set")));
         g->addWidget(Label4, r, 0);
         g->addWidget(CHXINGHAO, r, 1, 1, 2);
         g->addWidget(Button14, r++, 3);
@@ -282,10 +310,12 @@ void TForm1::buildUi()
     GroupBox3 = makeGroup(this, "GroupBox3", QString());
     {
         auto *g = new QGridLayout(GroupBox3);
+        g->setVerticalSpacing(4);
         g->addWidget(caption(QStringLiteral("Device Mode"), GroupBox3), 0, 1);
         g->addWidget(caption(QStringLiteral("Instrument Type"), GroupBox3), 0, 2);
         g->addWidget(caption(QStringLiteral("Length"), GroupBox3), 0, 3);
-        g->addWidget(caption(QStringLiteral("Comm Count"), GroupBox3), 0, 4);
+        // The header may reach over the Set column: the counts are 3 digits.
+        g->addWidget(caption(QStringLiteral("Comm Count"), GroupBox3), 0, 4, 1, 2);
         const char *btnNames[4] = {"Button10", "Button8", "Button11", "Button12"};
         QPushButton **btns[4] = {&Button10, &Button8, &Button11, &Button12};
         for (int i = 0; i < 4; ++i) {
@@ -295,8 +325,8 @@ void TForm1::buildUi()
             NEIXING[i] = makeCombo(GroupBox3, ("NEIXING" + n).constData(), {"Yokogawa Vortex Flowmeter"}, 0);
             QIADF[i] = makeCombo(GroupBox3, ("QIADF" + n).constData(), {"4", "5", "6", "7", "8", "9"}, 4);
             DTM[i] = makeEdit(GroupBox3, ("DTM" + n).constData(), QStringLiteral("60"));
-            DTM[i]->setMaximumWidth(70);
-            *btns[i] = makeButton(GroupBox3, btnNames[i], QStringLiteral("Set"));
+            DTM[i]->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 16);
+            *btns[i] = compact(makeButton(GroupBox3, btnNames[i], QStringLiteral("Set")));
             g->addWidget(caption(QStringLiteral("Instrument Number %1:").arg(i + 1), GroupBox3), i + 1, 0);
             g->addWidget(SBZHU[i], i + 1, 1);
             g->addWidget(NEIXING[i], i + 1, 2);
@@ -304,38 +334,31 @@ void TForm1::buildUi()
             g->addWidget(DTM[i], i + 1, 4);
             g->addWidget(*btns[i], i + 1, 5);
         }
-        Button2 = makeButton(GroupBox3, "Button2", QStringLiteral("Query"));
+        Button2 = compact(makeButton(GroupBox3, "Button2", QStringLiteral("Query")));
         g->addWidget(Button2, 5, 5);
+        g->setColumnStretch(1, 1);
         g->setColumnStretch(2, 1);
     }
-    middle->addWidget(GroupBox3);
+    right->addWidget(GroupBox3);
 
     // Factory data
     FactoryGroup = makeGroup(this, "FactoryGroup", QString());
     {
         auto *g = new QHBoxLayout(FactoryGroup);
         PCBSN = makeEdit(FactoryGroup, "PCBSN", QStringLiteral("00000000"));
+        PCBSN->setMaximumWidth(fontMetrics().horizontalAdvance(QStringLiteral("000000000000")) + 12);
         JIANZHI = makeCombo(FactoryGroup, "JIANZHI",
                             {"001", "002", "003", "004", "005", "006", "006", "008", "009", "101", "102", "103", "104"}, 0);
-        Button53 = makeButton(FactoryGroup, "Button53", QStringLiteral("Set"));
+        Button53 = compact(makeButton(FactoryGroup, "Button53", QStringLiteral("Set")));
         g->addWidget(caption(QStringLiteral("PCBSN:"), FactoryGroup));
         g->addWidget(PCBSN, 1);
+        g->addSpacing(12);
         g->addWidget(caption(QStringLiteral("Inspector:"), FactoryGroup));
         g->addWidget(JIANZHI);
+        g->addStretch(1);
         g->addWidget(Button53);
     }
-    middle->addWidget(FactoryGroup);
-
-    {
-        auto *h = new QHBoxLayout;
-        Button30 = makeButton(this, "Button30", QStringLiteral("Parameter Initialization"));
-        Button6 = makeButton(this, "Button6", QStringLiteral("Communication Query"));
-        h->addWidget(Button30);
-        h->addWidget(Button6);
-        h->addStretch(1);
-        middle->addLayout(h);
-    }
-    middle->addStretch(1);
+    right->addWidget(FactoryGroup);
 
     // Transparent Transmission Mode
     GroupBox4 = makeGroup(this, "GroupBox4", QStringLiteral("Transparent Transmission Mode"));
@@ -349,20 +372,23 @@ void TForm1::buildUi()
         ComboBox42 = makeCombo(GroupBox4, "ComboBox42", {"Master Mode", "Secondary Master Mode"}, 0);
         Edit9 = makeEdit(GroupBox4, "Edit9", QStringLiteral("6"));
         Edit10 = makeEdit(GroupBox4, "Edit10", QString());
-        Button20 = makeButton(GroupBox4, "Button20", QStringLiteral("Send"));
+        Button20 = compact(makeButton(GroupBox4, "Button20", QStringLiteral("Send")));
         g->addWidget(caption(QStringLiteral("HART Address:"), GroupBox4), 0, 0);
         g->addWidget(ComboBox30, 0, 1);
+        g->addWidget(caption(QStringLiteral("Preamble Length:"), GroupBox4), 0, 3);
+        g->addWidget(Edit9, 0, 4, 1, 2);
         g->addWidget(caption(QStringLiteral("HART Command Mode:"), GroupBox4), 1, 0);
         g->addWidget(ComboBox42, 1, 1);
-        g->addWidget(caption(QStringLiteral("Preamble Length:"), GroupBox4), 2, 0);
-        g->addWidget(Edit9, 2, 1);
-        g->addWidget(caption(QStringLiteral("Manual HART Command:"), GroupBox4), 3, 0);
-        g->addWidget(Edit10, 3, 1);
-        g->addWidget(Button20, 3, 2);
-        g->addWidget(caption(QStringLiteral("  HEX (76 89 FD AD)"), GroupBox4), 4, 1);
+        g->addWidget(caption(QStringLiteral("Manual HART Command:"), GroupBox4), 2, 0);
+        g->addWidget(Edit10, 2, 1, 1, 4);
+        g->addWidget(Button20, 2, 5);
+        g->addWidget(caption(QStringLiteral("  HEX (76 89 FD AD)"), GroupBox4), 3, 1, 1, 4);
+        g->setColumnMinimumWidth(2, 12);
         g->setColumnStretch(1, 1);
+        g->setColumnStretch(4, 1);
         v->addLayout(g);
 
+        auto *boxes = new QHBoxLayout;
         GroupBox8 = makeGroup(GroupBox4, "GroupBox8", QStringLiteral("HART Device Basic Parameters"));
         {
             auto *h = new QGridLayout(GroupBox8);
@@ -380,8 +406,9 @@ void TForm1::buildUi()
             h->addWidget(Edit32, 3, 1);
             Button7 = makeButton(GroupBox8, "Button7", QStringLiteral("HART Device Parameter Query"));
             h->addWidget(Button7, 4, 0, 1, 2);
+            h->setColumnStretch(1, 1);
         }
-        v->addWidget(GroupBox8);
+        boxes->addWidget(GroupBox8, 2);
 
         GroupBox10 = makeGroup(GroupBox4, "GroupBox10", QStringLiteral("Universal HART Real-Time Data"));
         {
@@ -407,7 +434,8 @@ void TForm1::buildUi()
             h->addWidget(Button16, 4, 0, 1, 4);
             h->setColumnStretch(1, 1);
         }
-        v->addWidget(GroupBox10);
+        boxes->addWidget(GroupBox10, 3);
+        v->addLayout(boxes);
     }
     right->addWidget(GroupBox4);
     right->addStretch(1);

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds the tool, walks through a short session against the simulated
+# gateway on a virtual X server (open the port, communication query, system
+# parameters, instrument table, transparent mode, HART command 0 and 3) and
+# saves the window as docs/screenshot.png (or the path given).
+#   NX_BUILD_DIR=DIR  build in DIR instead of the default preset's folder
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+out=${1:-docs/screenshot.png}
+
+scripts/setup.sh
+if [[ -n ${NX_BUILD_DIR:-} ]]; then
+  bin=$NX_BUILD_DIR
+  cmake -S . -B "$bin" >/dev/null
+  cmake --build "$bin" -j2 --target e2e_screenshot
+else
+  bin=build/default
+  cmake --preset default >/dev/null
+  cmake --build --preset default -j2 --target e2e_screenshot
+fi
+
+# A fixed screen larger than the window; the picture is of the window only.
+xvfb-run -a -s "-screen 0 1280x1024x24" "$bin/tests/e2e/e2e_screenshot" "$out"

@@ -1,0 +1,110 @@
+// Walks through a short service session against the simulated gateway and
+// saves a picture of the window: open the port, identify the gateway, read the
+// system parameters and the instrument table, switch to transparent mode and
+// read the HART instrument. Used by scripts/screenshot.sh under a virtual X
+// server; exits non-zero when a step gets no answer.
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+
+#include "GatewaySim.h"
+#include "NX260AB.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+bool fail(const char *step)
+{
+    std::fprintf(stderr, "e2e_screenshot: no answer to \"%s\"\n", step);
+    return false;
+}
+
+// Clicks a request button and waits until the reply is shown and, where the
+// window decodes it, decoded.
+bool request(sim::GatewaySim &gw, TForm1 &form, QPushButton *button)
+{
+    const auto before = gw.counters().replies;
+    QTest::mouseClick(button, Qt::LeftButton);
+    const bool decoded = form.Exchange.pendingReply != exchange::PendingCommQuery &&
+                         form.Exchange.pendingReply != exchange::PendingAck;
+    if (!gw.waitFor([&](const sim::Counters &c) { return c.replies > before; }, 3s))
+        return fail(qPrintable(button->text().trimmed()));
+    if (!QTest::qWaitFor([&] { return !form.Memo10->toPlainText().isEmpty(); }, 5000))
+        return fail(qPrintable(button->text().trimmed()));
+    if (decoded && !QTest::qWaitFor([&] { return form.Exchange.pendingReply == 0; }, 5000))
+        return fail(qPrintable(button->text().trimmed()));
+    QTest::qWait(150); // let the eye (and the picture) catch up
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs/screenshot.png");
+
+    // A short port name, so the Serial Port box shows all of it.
+    QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/nx260-XXXXXX"));
+    if (!dir.isValid()) {
+        std::fprintf(stderr, "e2e_screenshot: no temporary folder\n");
+        return 1;
+    }
+    sim::Options options;
+    options.linkPath = dir.filePath(QStringLiteral("gateway")).toStdString();
+    // A gateway that has been configured before, so the queries change the form.
+    options.initialState.slaveAddress = 17;
+    options.initialState.baudA = 4;
+    options.initialState.parityA = 2;
+    options.initialState.returnTimeB = 1;
+    options.initialState.interval = 20;
+    options.initialState.instruments[1] = {1, 0, 5, 30};
+    options.initialState.serialNumber = "20250807";
+    sim::GatewaySim gw(options);
+    std::string error;
+    if (!gw.start(&error)) {
+        std::fprintf(stderr, "e2e_screenshot: %s\n", error.c_str());
+        return 1;
+    }
+
+    TForm1 form;
+    form.SPREALCOM->setEditText(QString::fromStdString(gw.linkPath()));
+    form.show();
+    if (!QTest::qWaitForWindowExposed(&form, 5000)) {
+        std::fprintf(stderr, "e2e_screenshot: the window was not shown\n");
+        return 1;
+    }
+
+    QTest::mouseClick(form.Button1, Qt::LeftButton);
+    if (!form.PortIsOpen) {
+        std::fprintf(stderr, "e2e_screenshot: the port did not open\n");
+        return 1;
+    }
+    bool ok = request(gw, form, form.Button6) && request(gw, form, form.Button23) &&
+              request(gw, form, form.Button2);
+    if (ok) {
+        form.MODEL->setCurrentIndex(0); // Transparent Mode
+        ok = request(gw, form, form.Button24) && request(gw, form, form.Button7) &&
+             request(gw, form, form.Button16);
+    }
+    if (!ok)
+        return 1;
+
+    QDir().mkpath(QFileInfo(out).absolutePath());
+    if (!form.grab().save(out)) {
+        std::fprintf(stderr, "e2e_screenshot: cannot write %s\n", qPrintable(out));
+        return 1;
+    }
+    std::printf("saved %s (%dx%d)\n", qPrintable(out), form.width(), form.height());
+    return 0;
+}
