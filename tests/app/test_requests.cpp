@@ -9,26 +9,9 @@
 #include "NX260AB.h"
 #include "TTimer.h"
 #include "TestSupport.h"
+#include "WindowSetup.h"
 
 namespace {
-
-// "NAME=#3" selects item 3 of a combo, "NAME=text" sets an edit's text.
-void apply(TForm1 &w, const QStringList &setup)
-{
-    for (const QString &a : setup) {
-        const int eq = a.indexOf('=');
-        const QString name = a.left(eq), value = a.mid(eq + 1);
-        if (value.startsWith('#')) {
-            auto *c = w.findChild<QComboBox *>(name);
-            QVERIFY2(c, qPrintable(name));
-            c->setCurrentIndex(value.mid(1).toInt());
-        } else {
-            auto *e = w.findChild<QLineEdit *>(name);
-            QVERIFY2(e, qPrintable(name));
-            e->setText(value);
-        }
-    }
-}
 
 QByteArray raw(const std::string &s)
 {
@@ -149,7 +132,7 @@ void TestRequests::requests()
     QFETCH(int, pending);
     QFETCH(int, kind);
     w->Label4DblClick(); // the channel-model button too
-    apply(*w, setup);
+    applySetup(*w, setup);
     w->Memo10->setPlainText("old reply");
     auto *b = w->findChild<QPushButton *>(button);
     QVERIFY(b);
@@ -229,7 +212,7 @@ void TestRequests::invalidInput()
     QFETCH(QString, button);
     QFETCH(QStringList, setup);
     QFETCH(QString, message);
-    apply(*w, setup);
+    applySetup(*w, setup);
     w->Exchange.pendingReply = 201;
     w->Exchange.timeoutKind = 1;
     QTest::mouseClick(w->findChild<QPushButton *>(button), Qt::LeftButton);

@@ -19,6 +19,7 @@
 #include "NX260AB.h"
 #include "TTimer.h"
 #include "TestSupport.h"
+#include "WindowSetup.h"
 
 using namespace std::chrono_literals;
 
@@ -31,25 +32,7 @@ void click(QPushButton *b)
     QTest::mouseClick(b, Qt::LeftButton);
 }
 
-// "NAME=#3" selects item 3 of a combo, "NAME=text" sets an edit's text.
-void apply(TForm1 &w, const QStringList &setup)
-{
-    for (const QString &a : setup) {
-        const int eq = a.indexOf('=');
-        const QString name = a.left(eq), value = a.mid(eq + 1);
-        if (value.startsWith('#')) {
-            auto *c = w.findChild<QComboBox *>(name);
-            QVERIFY2(c, qPrintable(name));
-            c->setCurrentIndex(value.mid(1).toInt());
-        } else {
-            auto *e = w.findChild<QLineEdit *>(name);
-            QVERIFY2(e, qPrintable(name));
-            e->setText(value);
-        }
-    }
-}
-
-// Same notation as apply(); "Memo10~text" means the receive box contains text.
+// Same notation as applySetup(); "Memo10~text" means the receive box contains text.
 void verifyShown(TForm1 &w, const QStringList &expected)
 {
     for (const QString &a : expected) {
@@ -299,7 +282,7 @@ void TestEndToEnd::setChangesGatewayAndRequeryShowsIt()
     QFETCH(QStringList, shown);
 
     gw->setState(initial);
-    apply(*w, setup);
+    applySetup(*w, setup);
     auto *set = w->findChild<QPushButton *>(button);
     QVERIFY(set);
     clickAndAwaitText(set, ack);
@@ -342,10 +325,10 @@ void TestEndToEnd::hartIdentityAddressesCommand3()
     QFETCH(QString, replyStart);
 
     // The engineer switches the gateway to transparent mode first.
-    apply(*w, {"MODEL=#0"});
+    applySetup(*w, {"MODEL=#0"});
     clickAndAwaitText(w->Button24, QStringLiteral("SET MD OK#"));
     QCOMPARE(gw->state().mode, 0);
-    apply(*w, setup);
+    applySetup(*w, setup);
 
     clickAndAwait(w->Button7);
     QCOMPARE(w->Edit8->text(), command0);
