@@ -24,8 +24,6 @@
 #include "TTimer.h"
 #include "Widgets.h"
 
-using exchange::ExchangeState;
-
 namespace {
 
 // Bytes as 8-bit characters, one character per byte (0x00 included).
@@ -657,29 +655,20 @@ void TForm1::Button29Click()
     sendConfig(exchange::setSlaveAddress(*n), exchange::PendingAck, exchange::TimeoutSilent);
 }
 
-void TForm1::Button9Click()
+void TForm1::sendRs485(char port, const QComboBox *baud, const QComboBox *parity)
 {
     clearEchoAndMemo();
-    const auto b = selectedIndex(BOA, QStringLiteral("RS485A Baud Rate"));
+    const auto b = selectedIndex(baud, QStringLiteral("RS485%1 Baud Rate").arg(port));
     if (!b)
         return;
-    const auto p = selectedIndex(JIAOA, QStringLiteral("RS485A Parity Bit"));
+    const auto p = selectedIndex(parity, QStringLiteral("RS485%1 Parity Bit").arg(port));
     if (!p)
         return;
-    sendConfig(exchange::setRs485('A', *b, *p), exchange::PendingAck, exchange::TimeoutSilent);
+    sendConfig(exchange::setRs485(port, *b, *p), exchange::PendingAck, exchange::TimeoutSilent);
 }
 
-void TForm1::Button3Click()
-{
-    clearEchoAndMemo();
-    const auto b = selectedIndex(BOB, QStringLiteral("RS485B Baud Rate"));
-    if (!b)
-        return;
-    const auto p = selectedIndex(JIAOB, QStringLiteral("RS485B Parity Bit"));
-    if (!p)
-        return;
-    sendConfig(exchange::setRs485('B', *b, *p), exchange::PendingAck, exchange::TimeoutSilent);
-}
+void TForm1::Button9Click() { sendRs485('A', BOA, JIAOA); }
+void TForm1::Button3Click() { sendRs485('B', BOB, JIAOB); }
 
 void TForm1::Button24Click()
 {
@@ -690,23 +679,17 @@ void TForm1::Button24Click()
     sendConfig(exchange::setCommunicationMode(*m), exchange::PendingAck, exchange::TimeoutSilent);
 }
 
-void TForm1::Button4Click()
+void TForm1::sendDataReturnTime(char port, const QComboBox *box)
 {
     clearEchoAndMemo();
-    const auto r = selectedIndex(DTMA, QStringLiteral("RS485A data return time"));
+    const auto r = selectedIndex(box, QStringLiteral("RS485%1 data return time").arg(port));
     if (!r)
         return;
-    sendConfig(exchange::setDataReturnTime('A', *r), exchange::PendingAck, exchange::TimeoutSilent);
+    sendConfig(exchange::setDataReturnTime(port, *r), exchange::PendingAck, exchange::TimeoutSilent);
 }
 
-void TForm1::Button5Click()
-{
-    clearEchoAndMemo();
-    const auto r = selectedIndex(DTMB, QStringLiteral("RS485B data return time"));
-    if (!r)
-        return;
-    sendConfig(exchange::setDataReturnTime('B', *r), exchange::PendingAck, exchange::TimeoutSilent);
-}
+void TForm1::Button4Click() { sendDataReturnTime('A', DTMA); }
+void TForm1::Button5Click() { sendDataReturnTime('B', DTMB); }
 
 void TForm1::Button13Click()
 {
@@ -795,19 +778,32 @@ std::optional<int> TForm1::preambles(int overhead)
     return *p;
 }
 
-void TForm1::Button7Click()
+uint8_t TForm1::hartAddressIndex() const
 {
-    clearEchoAndMemo();
+    return static_cast<uint8_t>(std::max(0, ComboBox30->currentIndex()));
+}
+
+bool TForm1::hartMasterMode() const
+{
+    return ComboBox42->currentIndex() != 1;
+}
+
+void TForm1::clearIdentityBoxes()
+{
     Edit28->clear();
     Edit29->clear();
     Edit31->clear();
     Edit32->clear();
+}
+
+void TForm1::Button7Click()
+{
+    clearEchoAndMemo();
+    clearIdentityBoxes();
     const auto p = preambles(hart::kCommand0Overhead);
     if (!p)
         return;
-    const auto addr = static_cast<uint8_t>(std::max(0, ComboBox30->currentIndex()));
-    const bool master = ComboBox42->currentIndex() != 1;
-    sendHart(hart::command0Frame(addr, master, *p), exchange::PendingHartCommand0);
+    sendHart(hart::command0Frame(hartAddressIndex(), hartMasterMode(), *p), exchange::PendingHartCommand0);
 }
 
 void TForm1::Button16Click()
@@ -824,9 +820,7 @@ void TForm1::Button16Click()
     id.manufacturerId = Exchange.manufacturerId;
     id.deviceType = Exchange.buffer[exchange::kDeviceTypeIndex];
     id.deviceId = {Exchange.buffer[0], Exchange.buffer[1], Exchange.buffer[2]};
-    const auto addr = static_cast<uint8_t>(std::max(0, ComboBox30->currentIndex()));
-    const bool master = ComboBox42->currentIndex() != 1;
-    sendHart(hart::command3Frame(addr, master, id, *p), exchange::PendingHartCommand3);
+    sendHart(hart::command3Frame(hartAddressIndex(), hartMasterMode(), id, *p), exchange::PendingHartCommand3);
 }
 
 void TForm1::Button20Click()
@@ -895,10 +889,7 @@ void TForm1::decodeHartCommand0()
     const auto rx = Exchange.received();
     const auto info = hart::decodeCommand0(rx.data(), rx.size());
     if (!info) {
-        Edit28->clear();
-        Edit29->clear();
-        Edit31->clear();
-        Edit32->clear();
+        clearIdentityBoxes();
         return;
     }
     Exchange.manufacturerId = info->identity.manufacturerId;

@@ -144,6 +144,11 @@ private:
     // Compose, hex echo, write, enable the watchdog, record (TimeoutKind 3).
     void sendHart(const std::vector<uint8_t> &frame, int32_t pending);
     void sendInstrument(int row);
+    void sendRs485(char port, const QComboBox *baud, const QComboBox *parity);
+    void sendDataReturnTime(char port, const QComboBox *box);
+    uint8_t hartAddressIndex() const;
+    bool hartMasterMode() const;
+    void clearIdentityBoxes();
     std::optional<int> preambles(int overhead);
 
     void decodeHartCommand0();

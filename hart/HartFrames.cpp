@@ -1,5 +1,6 @@
 #include "HartFrames.h"
 
+#include <initializer_list>
 #include <utility>
 
 namespace hart {
@@ -50,36 +51,40 @@ bool isUpperHexLetter(unsigned char c)
 
 } // namespace
 
-Bytes command0Frame(uint8_t addressIndex, bool masterMode, int preambles)
+namespace {
+
+// Transparent header, preambles, then the HART frame from its delimiter with
+// the checksum appended; nothing when the preambles do not fit.
+Bytes headedFrame(uint8_t addressIndex, int preambles, std::initializer_list<uint8_t> fromDelimiter)
 {
-    if (!fits(preambles, kCommand0Overhead))
+    const size_t overhead = 4 + fromDelimiter.size() + 1;
+    if (!fits(preambles, overhead))
         return {};
     Bytes frame;
-    frame.reserve(static_cast<size_t>(preambles) + kCommand0Overhead);
+    frame.reserve(static_cast<size_t>(preambles) + overhead);
     appendHeader(frame, addressIndex);
     appendPreambles(frame, preambles);
     const size_t delimiter = frame.size();
-    // The polling address stays out of the frame: the gateway addresses the
-    // instrument itself, the frame carries only the master bit.
-    frame.insert(frame.end(), {kShortRequestDelimiter, masterBit(masterMode), 0x00, 0x00});
+    frame.insert(frame.end(), fromDelimiter);
     appendChecksum(frame, delimiter);
     return frame;
 }
 
+} // namespace
+
+Bytes command0Frame(uint8_t addressIndex, bool masterMode, int preambles)
+{
+    // The polling address stays out of the frame: the gateway addresses the
+    // instrument itself, the frame carries only the master bit.
+    return headedFrame(addressIndex, preambles, {kShortRequestDelimiter, masterBit(masterMode), 0x00, 0x00});
+}
+
 Bytes command3Frame(uint8_t addressIndex, bool masterMode, const Identity &id, int preambles)
 {
-    if (!fits(preambles, kCommand3Overhead))
-        return {};
-    Bytes frame;
-    frame.reserve(static_cast<size_t>(preambles) + kCommand3Overhead);
-    appendHeader(frame, addressIndex);
-    appendPreambles(frame, preambles);
-    const size_t delimiter = frame.size();
     // The stored manufacturer id is sent unmasked, only ORed with the master bit.
-    frame.insert(frame.end(), {kLongRequestDelimiter, static_cast<uint8_t>(masterBit(masterMode) | id.manufacturerId),
-                               id.deviceType, id.deviceId[0], id.deviceId[1], id.deviceId[2], 0x03, 0x00});
-    appendChecksum(frame, delimiter);
-    return frame;
+    return headedFrame(addressIndex, preambles,
+                       {kLongRequestDelimiter, static_cast<uint8_t>(masterBit(masterMode) | id.manufacturerId),
+                        id.deviceType, id.deviceId[0], id.deviceId[1], id.deviceId[2], 0x03, 0x00});
 }
 
 ManualEntry parseManualEntry(std::string_view text)

@@ -102,6 +102,17 @@ struct Session {
         }
     }
 
+    // Posts a task that runs on the owner's thread only while the component
+    // still exists; fire(comm) calls the event handler.
+    template <class Fire>
+    bool postEvent(Fire fire)
+    {
+        return post([token = alive, fire = std::move(fire)] {
+            if (TComm *c = token->comm)
+                fire(*c);
+        });
+    }
+
     // A lost device is reported once per open, whichever thread notices
     // first; a failure caused by closing is no failure.
     void postHangup() noexcept
@@ -109,14 +120,9 @@ struct Session {
         if (port->closeSignalled() || hangupPosted.exchange(true))
             return;
         try {
-            auto token = alive;
-            post([token] {
-                TComm *c = token->comm;
-                if (!c)
-                    return;
-                auto handler = c->OnRequestHangup;
-                if (handler)
-                    handler(c);
+            postEvent([](TComm &c) {
+                if (auto handler = c.OnRequestHangup)
+                    handler(&c);
             });
         } catch (...) {
             // Out of memory: nothing more can be reported.
@@ -217,14 +223,9 @@ private:
     template <class Event>
     bool postValue(uint32_t value, Event TComm::*event)
     {
-        auto token = m_session->alive;
-        if (m_session->post([token, value, event] {
-                TComm *c = token->comm;
-                if (!c)
-                    return;
-                auto handler = c->*event;
-                if (handler)
-                    handler(c, value);
+        if (m_session->postEvent([value, event](TComm &c) {
+                if (auto handler = c.*event)
+                    handler(&c, value);
             }))
             return true;
         m_session->postHangup();
@@ -243,15 +244,10 @@ private:
             return false;
         }
         std::memcpy(copy.get(), m_buffer.data(), count);
-        auto token = m_session->alive;
         const auto length = static_cast<uint16_t>(count);
-        if (m_session->post([token, copy, length] {
-                TComm *c = token->comm;
-                if (!c)
-                    return;
-                auto handler = c->OnReceiveData;
-                if (handler)
-                    handler(c, copy.get(), length);
+        if (m_session->postEvent([copy, length](TComm &c) {
+                if (auto handler = c.OnReceiveData)
+                    handler(&c, copy.get(), length);
             }))
             return true;
         m_session->postHangup();
@@ -323,14 +319,9 @@ private:
 
     bool postSendDataEmpty()
     {
-        auto token = m_session->alive;
-        return m_session->post([token] {
-            TComm *c = token->comm;
-            if (!c)
-                return;
-            auto handler = c->OnSendDataEmpty;
-            if (handler)
-                handler(c);
+        return m_session->postEvent([](TComm &c) {
+            if (auto handler = c.OnSendDataEmpty)
+                handler(&c);
         });
     }
 
@@ -350,27 +341,28 @@ struct TComm::Private {
     std::unique_ptr<TWriteThread> writer;
     std::atomic<bool> sendEmptyFlag{true};
 
-    void applyLineSettings() { session->port->applyLineSettings(line); }
-    void applyTimeouts() { session->port->applyTimeouts(timeouts); }
+    // Stores a new value; true when an open port must get it now.
+    template <class T>
+    bool change(T &field, const T &value)
+    {
+        if (field == value)
+            return false;
+        field = value;
+        return session != nullptr;
+    }
 
     template <class T>
     void setLine(T &field, const T &value)
     {
-        if (field == value)
-            return;
-        field = value;
-        if (session)
-            applyLineSettings();
+        if (change(field, value))
+            session->port->applyLineSettings(line);
     }
 
     template <class T>
     void setTimeout(T &field, const T &value)
     {
-        if (field == value)
-            return;
-        field = value;
-        if (session)
-            applyTimeouts();
+        if (change(field, value))
+            session->port->applyTimeouts(timeouts);
     }
 };
 

@@ -459,13 +459,9 @@ void SerialSoakTest::portLostCycles()
 void SerialSoakTest::closeDuringLargeSend()
 {
     const size_t cycles = Soak::size(5, 50);
-    PtyPair pty;
-    QVERIFY(pty.ok());
-    auto queue = std::make_shared<TestOwnerQueue>();
-    EventLog log;
-    TComm comm(queue);
-    log.attach(comm, *queue);
-    configureForPty(comm, pty);
+    PortRig rig;
+    QVERIFY(rig.pty.ok());
+    auto &[pty, queue, log, comm] = rig;
     std::vector<uint8_t> data(MiB);
     Soak::ByteStream(Soak::seed() + 5).fill(data.data(), data.size());
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -128,5 +129,20 @@ int settle(const std::function<int()> &value, int expected, milliseconds timeout
 // A component on the pty, with XON/XOFF off so that every byte value passes.
 void configureForPty(SerialComm::TComm &comm, const PtyPair &pty);
 std::vector<uint8_t> pattern(size_t length, unsigned seed = 0);
+
+// The usual test set-up: a pty, the owner queue, a component configured for
+// the pty and a log attached to it (members in that order of construction).
+struct PortRig {
+    PtyPair pty;
+    std::shared_ptr<TestOwnerQueue> queue = std::make_shared<TestOwnerQueue>();
+    EventLog log;
+    SerialComm::TComm comm{queue};
+
+    PortRig()
+    {
+        log.attach(comm, *queue);
+        configureForPty(comm, pty);
+    }
+};
 
 } // namespace SerialTest

@@ -76,13 +76,9 @@ private slots:
             QVERIFY(file.open());
             name = file.fileName();
         }
-        PtyPair pty;
-        QVERIFY(pty.ok());
-        auto queue = std::make_shared<TestOwnerQueue>();
-        EventLog log;
-        TComm comm(queue);
-        log.attach(comm, *queue);
-        configureForPty(comm, pty);
+        PortRig rig;
+        QVERIFY(rig.pty.ok());
+        auto &[pty, queue, log, comm] = rig;
         comm.SetCommName(name.toStdString());
 
         const int fds = countOpenFds();
@@ -99,13 +95,9 @@ private slots:
 
     void secondOpenRaisesAndPortKeepsWorking()
     {
-        PtyPair pty;
-        QVERIFY(pty.ok());
-        auto queue = std::make_shared<TestOwnerQueue>();
-        EventLog log;
-        TComm comm(queue);
-        log.attach(comm, *queue);
-        configureForPty(comm, pty);
+        PortRig rig;
+        QVERIFY(rig.pty.ok());
+        auto &[pty, queue, log, comm] = rig;
         comm.OpenPort();
         QCOMPARE(expectOpenFailure(comm, "This serial port already opened"), 0);
         QVERIFY(comm.IsOpen());
@@ -182,13 +174,9 @@ private slots:
     // Closing while data pours in is not a lost device.
     void closeWhileReceivingIsQuiet()
     {
-        PtyPair pty;
-        QVERIFY(pty.ok());
-        auto queue = std::make_shared<TestOwnerQueue>();
-        EventLog log;
-        TComm comm(queue);
-        log.attach(comm, *queue);
-        configureForPty(comm, pty);
+        PortRig rig;
+        QVERIFY(rig.pty.ok());
+        auto &[pty, queue, log, comm] = rig;
         std::atomic<bool> stop{false};
         std::thread device([&] {
             const auto data = pattern(512);
@@ -209,13 +197,9 @@ private slots:
 
     void noDescriptorOrThreadLeaks()
     {
-        PtyPair pty;
-        QVERIFY(pty.ok());
-        auto queue = std::make_shared<TestOwnerQueue>();
-        EventLog log;
-        TComm comm(queue);
-        log.attach(comm, *queue);
-        configureForPty(comm, pty);
+        PortRig rig;
+        QVERIFY(rig.pty.ok());
+        auto &[pty, queue, log, comm] = rig;
         const int fds = countOpenFds();
         const int threads = countThreads();
 

@@ -166,13 +166,9 @@ private slots:
     void baudRateWhileOpen()
     {
         QFETCH(uint32_t, baud);
-        PtyPair pty;
-        QVERIFY(pty.ok());
-        auto queue = std::make_shared<TestOwnerQueue>();
-        EventLog log;
-        TComm comm(queue);
-        log.attach(comm, *queue);
-        configureForPty(comm, pty);
+        PortRig rig;
+        QVERIFY(rig.pty.ok());
+        auto &[pty, queue, log, comm] = rig;
         comm.OpenPort();
         QCOMPARE(stateOf(pty).ospeed, 9600u);
 
@@ -212,13 +208,9 @@ private slots:
     // Parity and CommName are only stored; the next reapply or open uses them.
     void storedOnlyProperties()
     {
-        PtyPair pty;
-        QVERIFY(pty.ok());
-        auto queue = std::make_shared<TestOwnerQueue>();
-        EventLog log;
-        TComm comm(queue);
-        log.attach(comm, *queue);
-        configureForPty(comm, pty);
+        PortRig rig;
+        QVERIFY(rig.pty.ok());
+        auto &[pty, queue, log, comm] = rig;
         comm.OpenPort();
 
         comm.SetParity(TParity::Odd);
