@@ -7,6 +7,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -152,6 +154,14 @@ void TForm1::buildUi()
     auto *root = new QVBoxLayout(this);
     root->setContentsMargins(6, 4, 6, 6);
     root->setSpacing(6);
+
+    MenuBar = new QMenuBar(this);
+    MenuBar->setObjectName(QStringLiteral("MenuBar"));
+    root->setMenuBar(MenuBar);
+    FileMenu = MenuBar->addMenu(QStringLiteral("&File"));
+    FileMenu->setObjectName(QStringLiteral("FileMenu"));
+    QuitAction = FileMenu->addAction(QStringLiteral("&Quit"), QKeySequence::Quit, this, &QWidget::close);
+    QuitAction->setObjectName(QStringLiteral("QuitAction"));
 
     // Title row
     auto *title = new QHBoxLayout;

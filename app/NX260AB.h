@@ -17,6 +17,9 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
+class QMenuBar;
+class QAction;
 class QPlainTextEdit;
 class QPushButton;
 class QtOwnerQueue;
@@ -73,6 +76,11 @@ public:
     QLineEdit *Edit25, *Edit26, *Edit27, *Edit30;
     QComboBox *ComboBox3, *ComboBox31, *ComboBox32, *ComboBox33;
     QPushButton *Button16;
+
+    // --- menu bar (tools beyond the form's own controls) ---
+    QMenuBar *MenuBar;
+    QMenu *FileMenu;
+    QAction *QuitAction;
 
     // --- non-visual members ---
     std::shared_ptr<QtOwnerQueue> NotifyQueue; // declared before Comm1: outlives it
