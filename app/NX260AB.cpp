@@ -620,8 +620,9 @@ void TForm1::sendConfig(const std::vector<uint8_t> &request, int32_t pending, in
     Comm1->SendData(text->data(), static_cast<uint16_t>(text->size()));
     Exchange.pendingReply = pending;
     Exchange.timeoutKind = timeoutKind;
-    Timer3->SetInterval(exchange::kWatchdogIntervalMs);
-    Timer3->SetEnabled(true);
+    // A full count for every request: time left over from an earlier one
+    // would report a time-out before the gateway could answer this one.
+    Timer3->Restart(exchange::kWatchdogIntervalMs);
 }
 
 void TForm1::sendHart(const std::vector<uint8_t> &frame, int32_t pending)
@@ -631,7 +632,7 @@ void TForm1::sendHart(const std::vector<uint8_t> &frame, int32_t pending)
         return;
     Edit8->setText(QString::fromStdString(exchange::hexRender(frame)));
     Comm1->SendData(text->data(), static_cast<uint16_t>(text->size()));
-    Timer3->SetEnabled(true);
+    Timer3->Restart(exchange::kWatchdogIntervalMs);
     Exchange.pendingReply = pending;
     Exchange.timeoutKind = exchange::TimeoutSilent;
 }
@@ -846,6 +847,12 @@ void TForm1::Button20Click()
         return;
     case hart::ManualEntry::ConversionError:
         showMessage(QString::fromStdString(exchange::notAnIntegerMessage(entry.badText)));
+        return;
+    case hart::ManualEntry::TooManyBytes:
+        showMessage(QStringLiteral("At most 15 bytes can be sent by hand."));
+        return;
+    case hart::ManualEntry::LoneCharacter:
+        showMessage(QStringLiteral("Each byte needs two hex digits."));
         return;
     case hart::ManualEntry::Ok:
         break;

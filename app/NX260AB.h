@@ -147,9 +147,10 @@ private:
     std::optional<int> selectedIndex(const QComboBox *box, const QString &field);
 
     void clearEchoAndMemo();
-    // Compose, echo, write, record; arms the watchdog at 3000 ms.
+    // Compose, echo, write, record; starts a full 3000 ms watchdog count.
     void sendConfig(const std::vector<uint8_t> &request, int32_t pending, int32_t timeoutKind);
-    // Compose, hex echo, write, enable the watchdog, record (TimeoutKind 3).
+    // Compose, hex echo, write, start a full 3000 ms watchdog count, record
+    // (TimeoutKind 3).
     void sendHart(const std::vector<uint8_t> &frame, int32_t pending);
     void sendInstrument(int row);
     void sendRs485(char port, const QComboBox *baud, const QComboBox *parity);

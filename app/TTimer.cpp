@@ -32,6 +32,14 @@ void TTimer::SetInterval(int ms)
     }
 }
 
+void TTimer::Restart(int ms)
+{
+    m_interval = ms;
+    m_enabled = true;
+    ++m_generation;
+    m_timer.start(ms);
+}
+
 void TTimer::fire()
 {
     const unsigned generation = m_generation;

@@ -18,6 +18,9 @@ public:
     void SetEnabled(bool on);
     int Interval() const { return m_interval; }
     void SetInterval(int ms);
+    // Sets the interval and starts a full count at once, running or not:
+    // for a watchdog that each request arms afresh.
+    void Restart(int ms);
     // Milliseconds until the next firing, -1 when disabled (for tests).
     int remainingTime() const { return m_enabled ? m_timer.remainingTime() : -1; }
 

@@ -5,6 +5,8 @@
 //    or a separator before the last counted byte is not a blank;
 //  - else the conversion error for the first low digit below '0', naming it;
 //  - else "Data eeore!" when any digit is not 0-9 / A-F;
+//  - else refused when more than 15 bytes were typed, or when a lone
+//    character follows the last byte (L mod 3 = 1);
 //  - else 1..15 bytes, each the value of its two digits, whose hex echo (with
 //    or without the final blank) parses back to the same bytes, and whose
 //    frame is the preambles, the bytes and their XOR.
@@ -108,6 +110,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     if (bad) {
         FUZZ_CHECK(parsed.status == hart::ManualEntry::DataError);
+        FUZZ_CHECK(parsed.bytes.empty());
+        return 0;
+    }
+
+    if (size / 3 + (size % 3 == 2 ? 1 : 0) > 15) {
+        FUZZ_CHECK(parsed.status == hart::ManualEntry::TooManyBytes);
+        FUZZ_CHECK(parsed.bytes.empty());
+        return 0;
+    }
+    if (size % 3 == 1) {
+        FUZZ_CHECK(parsed.status == hart::ManualEntry::LoneCharacter);
         FUZZ_CHECK(parsed.bytes.empty());
         return 0;
     }

@@ -1,5 +1,6 @@
 #include "HartFrames.h"
 
+#include <algorithm>
 #include <initializer_list>
 #include <utility>
 
@@ -11,6 +12,7 @@ constexpr uint8_t kPreamble = 0xFF;
 constexpr uint8_t kShortRequestDelimiter = 0x02;
 constexpr uint8_t kLongRequestDelimiter = 0x82;
 constexpr uint8_t kMasterBit = 0x80;
+constexpr uint8_t kManufacturerIdMask = 0x3F;
 
 uint8_t masterBit(bool masterMode)
 {
@@ -81,9 +83,11 @@ Bytes command0Frame(uint8_t addressIndex, bool masterMode, int preambles)
 
 Bytes command3Frame(uint8_t addressIndex, bool masterMode, const Identity &id, int preambles)
 {
-    // The stored manufacturer id is sent unmasked, only ORed with the master bit.
+    // The first address byte holds six bits of the manufacturer id: its top
+    // two bits are the master and burst-mode bits and must come from us.
+    const auto first = static_cast<uint8_t>(masterBit(masterMode) | (id.manufacturerId & kManufacturerIdMask));
     return headedFrame(addressIndex, preambles,
-                       {kLongRequestDelimiter, static_cast<uint8_t>(masterBit(masterMode) | id.manufacturerId),
+                       {kLongRequestDelimiter, first,
                         id.deviceType, id.deviceId[0], id.deviceId[1], id.deviceId[2], 0x03, 0x00});
 }
 
@@ -91,9 +95,8 @@ ManualEntry parseManualEntry(std::string_view text)
 {
     ManualEntry entry;
     const size_t length = text.size();
-    size_t count = length / 3 + (length % 3 == 2 ? 1 : 0);
-    if (count > static_cast<size_t>(kMaxManualBytes))
-        count = kMaxManualBytes;
+    const size_t typed = length / 3 + (length % 3 == 2 ? 1 : 0);
+    const size_t count = std::min(typed, static_cast<size_t>(kMaxManualBytes));
 
     // Separators first, over every counted byte but the last.
     if (count == 0) {
@@ -141,6 +144,16 @@ ManualEntry parseManualEntry(std::string_view text)
 
     if (bad) {
         entry.status = ManualEntry::DataError;
+        return entry;
+    }
+    // What the checks above accepted is sent exactly as typed or not at all:
+    // dropping bytes or a character would send a different command.
+    if (typed > count) {
+        entry.status = ManualEntry::TooManyBytes;
+        return entry;
+    }
+    if (length % 3 == 1) {
+        entry.status = ManualEntry::LoneCharacter;
         return entry;
     }
     entry.bytes = std::move(bytes);

@@ -19,7 +19,7 @@ struct Identity {
 };
 
 constexpr int kFrameArea = 504;     // bytes available for one outgoing frame
-constexpr int kMaxManualBytes = 15; // hand-typed bytes taken at most
+constexpr int kMaxManualBytes = 15; // hand-typed bytes accepted at most
 
 // Frame lengths without preambles, for the preamble bound checks.
 constexpr int kCommand0Overhead = 9;  // header 4 + delimiter, address, command, count, checksum
@@ -27,12 +27,14 @@ constexpr int kCommand3Overhead = 13; // header 4 + delimiter, 5 address, comman
 
 // Transparent header, P x 0xFF, 02, master bit, 00, 00, checksum.
 Bytes command0Frame(uint8_t addressIndex, bool masterMode, int preambles);
-// Transparent header, P x 0xFF, 82, master bit | manufacturer id, device type,
-// device id (3), 03, 00, checksum.
+// Transparent header, P x 0xFF, 82, master bit | (manufacturer id & 0x3F),
+// device type, device id (3), 03, 00, checksum.
 Bytes command3Frame(uint8_t addressIndex, bool masterMode, const Identity &id, int preambles);
 
 struct ManualEntry {
-    enum Status { Ok, NoSpack, DataError, ConversionError };
+    // TooManyBytes: more than kMaxManualBytes typed; LoneCharacter: a last
+    // byte with only one character. Both are refused rather than cut.
+    enum Status { Ok, NoSpack, DataError, ConversionError, TooManyBytes, LoneCharacter };
     Status status = Ok;
     Bytes bytes;            // Ok: the 1..15 typed bytes
     std::string badText;    // ConversionError: the text the conversion refused

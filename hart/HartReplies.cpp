@@ -1,5 +1,6 @@
 #include "HartReplies.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdio>
@@ -29,19 +30,19 @@ const std::array<const char *, kUnitCount> kUnitNames = {
 
 namespace {
 
-// HART unit code -> combo index. 62 (kg) appears once, so "MetTon" (47) is
-// reachable only by hand.
+// HART unit code -> combo index, as the HART common table defines the codes.
+// Codes whose unit the list lacks (75 kg/h among them) select "other".
 constexpr std::pair<uint8_t, uint8_t> kUnitCodes[] = {
     {1, 0},    {2, 1},    {3, 2},    {4, 3},    {5, 4},    {6, 5},    {7, 6},    {8, 7},
     {11, 8},   {12, 9},   {14, 10},  {237, 11}, {32, 12},  {33, 13},  {34, 14},  {35, 15},
     {15, 16},  {16, 17},  {17, 18},  {19, 19},  {24, 20},  {26, 21},  {28, 22},  {131, 23},
     {136, 24}, {138, 25}, {20, 26},  {21, 27},  {114, 28}, {115, 29}, {116, 30}, {120, 31},
     {40, 32},  {41, 33},  {43, 34},  {46, 35},  {111, 36}, {112, 37}, {113, 38}, {124, 39},
-    {44, 40},  {45, 41},  {47, 42},  {48, 43},  {49, 44},  {60, 45},  {62, 46},  {63, 48},
-    {125, 49}, {70, 50},  {71, 51},  {72, 52},  {73, 53},  {74, 54},  {75, 55},  {78, 56},
-    {80, 57},  {81, 58},  {82, 59},  {91, 60},  {92, 61},  {93, 62},  {94, 63},  {95, 64},
-    {96, 65},  {97, 66},  {54, 67},  {55, 68},  {69, 69},  {89, 70},  {126, 71}, {128, 72},
-    {164, 73}, {165, 74}, {57, 75},
+    {44, 40},  {45, 41},  {47, 42},  {48, 43},  {49, 44},  {60, 45},  {61, 46},  {62, 47},
+    {63, 48},  {125, 49}, {70, 50},  {71, 51},  {72, 52},  {73, 53},  {74, 54},  {77, 55},
+    {78, 56},  {80, 57},  {81, 58},  {82, 59},  {91, 60},  {92, 61},  {93, 62},  {94, 63},
+    {95, 64},  {96, 65},  {97, 66},  {54, 67},  {55, 68},  {69, 69},  {89, 70},  {126, 71},
+    {128, 72}, {164, 73}, {165, 74}, {57, 75},
 };
 
 constexpr std::array<uint8_t, 256> buildUnitLookup()
@@ -110,28 +111,65 @@ Command3Info decodeCommand3(const uint8_t *rx, size_t length)
     info.markerFound = true;
     const size_t m = *marker;
 
-    // Variable 1 always; variables 2..4 as the byte count (m+8) announces
-    // them: 12+ gives 2, 17+ gives 3, 22+ gives 4.
-    int variables = 1;
-    if (m + 8 < length) {
-        const int byteCount = rx[m + 8];
-        for (int d = 0; byteCount - 11 > d && variables < 4; d += 5)
-            ++variables;
-    }
-
-    for (int v = 0; v < variables; ++v) {
-        const size_t unitAt = m + 15 + 5 * static_cast<size_t>(v);
+    // Variable k (1..4) only when the byte count covers it: two status
+    // bytes, the loop current and k unit/value groups, 6 + 5k in all.
+    if (m + 8 >= length)
+        return info;
+    const int byteCount = rx[m + 8];
+    for (int k = 1; k <= 4 && byteCount >= 6 + 5 * k; ++k) {
+        const size_t unitAt = m + 10 + 5 * static_cast<size_t>(k);
         // Unit and all four value bytes must have arrived.
         if (unitAt + 4 >= length)
             break;
         Variable var;
-        var.number = v + 1;
+        var.number = k;
         var.unitIndex = unitIndexForCode(rx[unitAt]);
         var.valueText = formatValue(floatAt(rx + unitAt + 1));
         info.variables.push_back(std::move(var));
     }
     return info;
 }
+
+namespace {
+
+// |v| rounded to `significant` digits: the digits without trailing zeros and
+// the decimal exponent of the first one.
+struct Decimal {
+    std::string digits;
+    int exponent = 0;
+};
+
+Decimal decimalDigits(double v, int significant)
+{
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%.*e", significant - 1, std::fabs(v));
+    Decimal d;
+    const char *p = buf;
+    for (; *p != 'e' && *p != '\0'; ++p) {
+        if (*p != '.')
+            d.digits.push_back(*p);
+    }
+    d.exponent = (*p == 'e') ? std::atoi(p + 1) : 0;
+    while (d.digits.size() > 1 && d.digits.back() == '0')
+        d.digits.pop_back();
+    return d;
+}
+
+// "1.5E10", "-2.5E-7": no "+" and no leading zeros in the exponent.
+std::string scientificText(bool negative, const Decimal &d)
+{
+    std::string text = negative ? "-" : "";
+    text += d.digits[0];
+    if (d.digits.size() > 1) {
+        text += '.';
+        text += d.digits.substr(1);
+    }
+    text += 'E';
+    text += std::to_string(d.exponent);
+    return text;
+}
+
+} // namespace
 
 std::string generalFloatText(double v)
 {
@@ -142,18 +180,10 @@ std::string generalFloatText(double v)
     if (v == 0)
         return "0";
 
-    // 15 significant digits, rounded once: d.dddddddddddddde[+-]x
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%.14e", std::fabs(v));
-    std::string digits;
-    const char *p = buf;
-    for (; *p != 'e' && *p != '\0'; ++p) {
-        if (*p != '.')
-            digits.push_back(*p);
-    }
-    const int exponent = (*p == 'e') ? std::atoi(p + 1) : 0;
-    while (digits.size() > 1 && digits.back() == '0')
-        digits.pop_back();
+    // 15 significant digits, rounded once.
+    const Decimal d = decimalDigits(v, 15);
+    const std::string &digits = d.digits;
+    const int exponent = d.exponent;
 
     std::string text = v < 0 ? "-" : "";
     if (exponent < 15 && exponent >= -5) {
@@ -175,23 +205,32 @@ std::string generalFloatText(double v)
             text += digits;
         }
     } else {
-        text += digits[0];
-        if (digits.size() > 1) {
-            text += '.';
-            text += digits.substr(1);
-        }
-        text += 'E';
-        text += std::to_string(exponent);
+        text = scientificText(v < 0, d);
     }
     return text;
 }
 
 std::string formatValue(float v)
 {
+    const auto width = static_cast<size_t>(kValueTextLength);
     std::string text = generalFloatText(static_cast<double>(v));
-    if (text.size() > static_cast<size_t>(kValueTextLength))
-        text.resize(kValueTextLength);
-    return text;
+    if (text.size() <= width)
+        return text;
+    // Cutting is fine while it drops fraction digits only; losing integer
+    // digits or part of an exponent would change the magnitude.
+    const bool scientific = text.find('E') != std::string::npos;
+    if (!scientific && std::min(text.find('.'), text.size()) <= width) {
+        text.resize(width);
+        return text;
+    }
+    // As many significant digits as fit, rounded; rounding may lengthen the
+    // exponent (9.99E9 -> 1E10), so each count is tried as a whole text.
+    for (int significant = kValueTextLength; significant > 1; --significant) {
+        text = scientificText(v < 0, decimalDigits(v, significant));
+        if (text.size() <= width)
+            return text;
+    }
+    return scientificText(v < 0, decimalDigits(v, 1));
 }
 
 } // namespace hart

@@ -30,19 +30,21 @@ std::optional<Command0Info> decodeCommand0(const uint8_t *rx, size_t length);
 
 struct Variable {
     int number = 0;          // 1..4
-    std::string valueText;   // first 9 characters of the 15-digit general format
+    std::string valueText;   // formatValue of the value
     int unitIndex = kUnitOther;
 };
 struct Command3Info {
     bool markerFound = false;
-    std::vector<Variable> variables; // in order 1..4, only those decoded and fully received
+    std::vector<Variable> variables; // in order 1..4: those the byte count covers and that fully arrived
 };
 Command3Info decodeCommand3(const uint8_t *rx, size_t length);
 
 // General format with up to 15 significant digits: fixed below 1E15 and down
 // to 0.00001, otherwise scientific ("1E20", "1.5E-7"); "NAN", "INF", "-INF".
 std::string generalFloatText(double v);
-// generalFloatText cut to its first 9 characters, as the value boxes show it.
+// The value box text, at most 9 characters: generalFloatText cut to 9 where
+// that drops fraction digits only, else the scientific form with as many
+// significant digits as fit, rounded ("1.5E10", "-1.235E-7").
 std::string formatValue(float v);
 
 } // namespace hart

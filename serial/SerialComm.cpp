@@ -24,6 +24,12 @@ using namespace detail;
 
 namespace {
 
+PortBackendFactory &backendFactory()
+{
+    static PortBackendFactory factory;
+    return factory;
+}
+
 constexpr size_t ReadBufferSize = 2048;
 constexpr auto ThreadStopWait = std::chrono::milliseconds(10000);
 
@@ -388,7 +394,7 @@ void TComm::OpenPort()
     if (d->session)
         throw ECommsError("This serial port already opened");
 
-    std::shared_ptr<PortBackend> port = createPortBackend();
+    std::shared_ptr<PortBackend> port = backendFactory() ? backendFactory()() : createPortBackend();
     const OpenResult opened = port->open(d->commName);
     switch (opened.status) {
     case OpenStatus::Ok:
@@ -404,7 +410,13 @@ void TComm::OpenPort()
     port->purge(PurgeTxAbort | PurgeRxAbort | PurgeTxClear | PurgeRxClear);
     d->sendEmptyFlag.store(true);
     port->applyTimeouts(d->timeouts);
-    port->applyLineSettings(d->line);
+    // Refused settings would leave the port at its old speed and framing
+    // while the owner believes it opened with the new ones.
+    if (!port->applyLineSettings(d->line)) {
+        const int error = errno;
+        port->close();
+        throw ECommsError("Error opening serial port", error);
+    }
 
     if (!port->createCloseEvent()) {
         const int error = errno;
@@ -549,5 +561,14 @@ uint32_t TComm::WriteTotalTimeoutMultiplier() const { return d->timeouts.writeTo
 void TComm::SetWriteTotalTimeoutMultiplier(uint32_t v) { d->setTimeout(d->timeouts.writeTotalMultiplier, v); }
 uint32_t TComm::WriteTotalTimeoutConstant() const { return d->timeouts.writeTotalConstant; }
 void TComm::SetWriteTotalTimeoutConstant(uint32_t v) { d->setTimeout(d->timeouts.writeTotalConstant, v); }
+
+namespace detail {
+
+void setPortBackendFactory(PortBackendFactory factory)
+{
+    backendFactory() = std::move(factory);
+}
+
+} // namespace detail
 
 } // namespace SerialComm

@@ -239,10 +239,11 @@ public:
         // include the close event.
     }
 
-    void applyLineSettings(const LineSettings &s) override
+    bool applyLineSettings(const LineSettings &s) override
     {
         m_ignoreNull.store(s.ignoreNullChar);
-        posixApplyLine(m_fd, s);
+        const bool applied = posixApplyLine(m_fd, s);
+        const int lineError = errno;
 
         // Drivers without modem lines (pseudo-terminals) answer ENOTTY: fine.
         int dtr = TIOCM_DTR;
@@ -253,6 +254,8 @@ public:
         const bool rtsOn = s.rtsControl == TRtsControl::RtsEnable || s.rtsControl == TRtsControl::RtsHandshake;
         if (!toggle || !m_rs485)
             ioctl(m_fd, rtsOn ? TIOCMBIS : TIOCMBIC, &rts);
+        errno = lineError;
+        return applied;
     }
 
     void applyTimeouts(const Timeouts &t) override

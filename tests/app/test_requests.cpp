@@ -121,7 +121,7 @@ void TestRequests::requests_data()
     row("hart cmd3 secondary P2", "Button16", {"ComboBox42=#1", "Edit9=2", "ComboBox30=#31"},
         hexBytes("1F 66 55 01 FF FF 82 00 00 00 00 00 03 00 81"), 103, 3);
     row("hart manual", "Button20", {"Edit10=02 80 00 00"}, hexBytes("FF FF FF FF FF FF 02 80 00 00 82"), 104, 3);
-    row("hart manual one byte", "Button20", {"Edit10=0A 1", "Edit9=1"}, hexBytes("FF 0A 0A"), 104, 3);
+    row("hart manual one byte", "Button20", {"Edit10=0A", "Edit9=1"}, hexBytes("FF 0A 0A"), 104, 3);
 }
 
 void TestRequests::requests()
@@ -162,11 +162,11 @@ void TestRequests::factorySerialLeavesWatchdogAlone()
 
 void TestRequests::hartEchoAndWatchdog()
 {
-    // HART requests enable the watchdog without setting its interval.
+    // HART requests start the watchdog's full count too.
     QTest::mouseClick(w->Button7, Qt::LeftButton);
     peer->readQuiet();
     QVERIFY(w->Timer3->Enabled());
-    QCOMPARE(w->Timer3->Interval(), 1000);
+    QCOMPARE(w->Timer3->Interval(), 3000);
     QVERIFY(w->Edit8->text().endsWith(' '));
     QTest::mouseClick(w->Button6, Qt::LeftButton);
     peer->readQuiet();
@@ -233,6 +233,9 @@ void TestRequests::manualEntryMessages_data()
     QTest::newRow("lower case") << "0a 1b" << "Data eeore!";
     QTest::newRow("bad high nibble") << "G0" << "Data eeore!";
     QTest::newRow("blank low nibble") << "0  1B" << "' ' is not a valid integer value";
+    QTest::newRow("16 bytes") << "00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F"
+                              << "At most 15 bytes can be sent by hand.";
+    QTest::newRow("lone character") << "0A 1" << "Each byte needs two hex digits.";
 }
 
 void TestRequests::manualEntryMessages()
@@ -245,6 +248,7 @@ void TestRequests::manualEntryMessages()
     QTRY_COMPARE(boxes->texts(), QStringList{message});
     QCOMPARE(peer->readQuiet(100, 400), std::string());
     QCOMPARE(w->Exchange.pendingReply, 203);
+    QVERIFY(!w->Timer3->Enabled());
 }
 
 void TestRequests::systemParametersRoundTrip()

@@ -45,6 +45,7 @@ private slots:
     void watchdogKinds_data();
     void watchdogKinds();
     void requestWithPortClosedStillArmsWatchdog();
+    void everyRequestStartsFullWatchdogCount();
 
     void timerNoRestart();
     void chunksBeforeTimerAreHandledFirst();
@@ -566,6 +567,23 @@ void TestWindow::requestWithPortClosedStillArmsWatchdog()
     QVERIFY(w.Timer3->Enabled());
     QCOMPARE(w.Timer3->Interval(), 3000);
     QTRY_COMPARE_WITH_TIMEOUT(boxes.texts(), QStringList{"Connection Timeout!"}, 5000);
+}
+
+void TestWindow::everyRequestStartsFullWatchdogCount()
+{
+    // A request sent while an earlier one's watchdog runs gets its own full
+    // count, whether it is a configuration or a HART request.
+    TForm1 w;
+    MessageCatcher boxes;
+    for (QPushButton *next : {w.Button6, w.Button23, w.Button7}) {
+        QTest::mouseClick(w.Button6, Qt::LeftButton);
+        QTest::qWait(400);
+        const int left = w.Timer3->remainingTime();
+        QTest::mouseClick(next, Qt::LeftButton);
+        QVERIFY2(w.Timer3->remainingTime() > left + 200,
+                 qPrintable(QStringLiteral("%1 -> %2").arg(left).arg(w.Timer3->remainingTime())));
+        QCOMPARE(w.Timer3->Interval(), 3000);
+    }
 }
 
 void TestWindow::timerNoRestart()

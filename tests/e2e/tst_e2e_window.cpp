@@ -349,14 +349,14 @@ void TestEndToEnd::hartIdentityAddressesCommand3()
     QVERIFY(truth.valid);
     QLineEdit *values[4] = {w->Edit25, w->Edit26, w->Edit27, w->Edit30};
     QComboBox *units[4] = {w->ComboBox3, w->ComboBox31, w->ComboBox32, w->ComboBox33};
-    // The window's unit list, for the codes of a vortex flowmeter. Code 75
-    // lands on "metTOM_min": that is how the list is laid out.
+    // The window's unit list, for the codes of a vortex flowmeter. The list
+    // has no item for code 75 (kg/h): it shows "other".
     struct Unit {
         int code;
         int index;
         const char *text;
     };
-    const Unit table[] = {{19, 19, "CuMtr_hr"}, {32, 12, "\u2103"}, {75, 55, "metTOM_min"}, {43, 34, "CuMtr"}};
+    const Unit table[] = {{19, 19, "CuMtr_hr"}, {32, 12, "\u2103"}, {75, 76, "other"}, {43, 34, "CuMtr"}};
     for (int i = 0; i < 4; ++i) {
         const QString expected = QString::number(double(truth.values[i]), 'g', 15).left(9);
         QCOMPARE(values[i]->text(), expected);

@@ -75,12 +75,17 @@ void TestHartFrames::command3_data()
     // 82^B7^1A^01^02^03^03^00 = 2C
     QTest::newRow("learnt identity") << 2 << true << QByteArray::fromHex("371A010203") << 5
                                      << QByteArray::fromHex("02665501 FFFFFFFFFF 82 B7 1A 01 02 03 03 00 2C");
-    // Manufacturer id with its top bits set goes out unmasked.
-    // 82^C5^51^AB^CD^EF^03^00 = 9C
-    QTest::newRow("unmasked id, secondary") << 0 << false << QByteArray::fromHex("C551ABCDEF") << 0
-                                            << QByteArray::fromHex("00665501 82 C5 51 AB CD EF 03 00 9C");
-    QTest::newRow("unmasked id, master") << 0 << true << QByteArray::fromHex("C551ABCDEF") << 0
-                                         << QByteArray::fromHex("00665501 82 C5 51 AB CD EF 03 00 9C");
+    // Six bits of the manufacturer id: its top bits never set the master or
+    // burst-mode bit. 82^05^51^AB^CD^EF^03^00 = 5C, with 85 = DC.
+    QTest::newRow("id C5, secondary") << 0 << false << QByteArray::fromHex("C551ABCDEF") << 0
+                                      << QByteArray::fromHex("00665501 82 05 51 AB CD EF 03 00 5C");
+    QTest::newRow("id C5, master") << 0 << true << QByteArray::fromHex("C551ABCDEF") << 0
+                                   << QByteArray::fromHex("00665501 82 85 51 AB CD EF 03 00 DC");
+    // 82^25^01^02^03^04^03^00 = A0, with A5 = 20.
+    QTest::newRow("id A5, secondary") << 0 << false << QByteArray::fromHex("A501020304") << 0
+                                      << QByteArray::fromHex("00665501 82 25 01 02 03 04 03 00 A0");
+    QTest::newRow("id A5, master") << 0 << true << QByteArray::fromHex("A501020304") << 0
+                                   << QByteArray::fromHex("00665501 82 A5 01 02 03 04 03 00 20");
 }
 
 void TestHartFrames::command3()
@@ -158,22 +163,23 @@ void TestHartFrames::parseManualEntry_data()
                                                  << none;
     QTest::newRow("last separator unchecked") << QByteArray("0A 1BX") << int(E::Ok) << QByteArray::fromHex("0A1B")
                                               << none;
-    QTest::newRow("L mod 3 = 1, lone char ignored") << QByteArray("0A 1") << int(E::Ok) << QByteArray::fromHex("0A")
-                                                    << none;
-    QTest::newRow("L mod 3 = 1, lone bad char ignored")
-        << QByteArray("0A 1B z") << int(E::Ok) << QByteArray::fromHex("0A1B") << none;
+    QTest::newRow("L mod 3 = 1, lone char") << QByteArray("0A 1") << int(E::LoneCharacter) << none << none;
+    QTest::newRow("L mod 3 = 1, lone bad char") << QByteArray("0A 1B z") << int(E::LoneCharacter) << none << none;
+    QTest::newRow("L mod 3 = 1, lone blank") << QByteArray("0A 1B  ") << int(E::LoneCharacter) << none << none;
     QTest::newRow("L mod 3 = 2") << QByteArray("0A 1B CD") << int(E::Ok) << QByteArray::fromHex("0A1BCD") << none;
     QTest::newRow("all digits") << QByteArray("01 23 45 67 89 AB CD EF") << int(E::Ok)
                                 << QByteArray::fromHex("0123456789ABCDEF") << none;
 
-    // Fifteen bytes at most; what follows is not looked at.
-    const QByteArray sixteen("00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F");
-    const QByteArray firstFifteen = QByteArray::fromHex("000102030405060708090A0B0C0D0E");
-    QTest::newRow("16 groups") << sixteen << int(E::Ok) << firstFifteen << none;
-    QTest::newRow("bad 16th group") << QByteArray("00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E zz-")
-                                    << int(E::Ok) << firstFifteen << none;
-    QTest::newRow("15th separator unchecked") << QByteArray("00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E-0F")
-                                              << int(E::Ok) << firstFifteen << none;
+    // Fifteen bytes at most; more are refused, not cut.
+    const QByteArray fifteen("00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E");
+    QTest::newRow("15 groups") << fifteen << int(E::Ok) << QByteArray::fromHex("000102030405060708090A0B0C0D0E")
+                               << none;
+    QTest::newRow("16 groups") << fifteen + " 0F" << int(E::TooManyBytes) << none << none;
+    QTest::newRow("lone char after 15") << fifteen + " 0" << int(E::LoneCharacter) << none << none;
+    QTest::newRow("bad 16th group") << fifteen + " zz-" << int(E::TooManyBytes) << none << none;
+    QTest::newRow("15th separator, 16 groups") << fifteen + "-0F" << int(E::TooManyBytes) << none << none;
+    QTest::newRow("too many, earlier bad byte") << "0a" + fifteen.mid(2) + " 0F" << int(E::DataError) << none
+                                                << none;
     QTest::newRow("14th separator checked") << QByteArray("00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D-0E 0F")
                                             << int(E::NoSpack) << none << none;
 

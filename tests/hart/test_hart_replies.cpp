@@ -5,10 +5,12 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <memory>
 #include <set>
 
 #include "HartReplies.h"
+#include "HartUnits.h"
 
 namespace {
 
@@ -37,7 +39,7 @@ const QByteArray kCommand3Mid = QByteArray::fromHex("0000 40800000");
 const QByteArray kVar1 = QByteArray::fromHex("27 40490FDB"); // 39 (unlisted), pi
 const QByteArray kVar2 = QByteArray::fromHex("ED 42C80000"); // 237 MPa, 100
 const QByteArray kVar3 = QByteArray::fromHex("20 3DCCCCCD"); // 32 degC, 0.1
-const QByteArray kVar4 = QByteArray::fromHex("3E C1200000"); // 62 kg, -10
+const QByteArray kVar4 = QByteArray::fromHex("3E C1200000"); // 62 metric tons, -10
 
 QByteArray reply3(int byteCount, const QByteArray &vars)
 {
@@ -169,16 +171,17 @@ void TestHartReplies::command3_data()
     QTest::addColumn<QStringList>("variables");
 
     const QByteArray all = kVar1 + kVar2 + kVar3 + kVar4 + QByteArray::fromHex("55");
-    const QString v1 = "1:3.1415927:76", v2 = "2:100:11", v3 = "3:0.1000000:12", v4 = "4:-10:46";
+    const QString v1 = "1:3.1415927:76", v2 = "2:100:11", v3 = "3:0.1000000:12", v4 = "4:-10:47";
 
-    // Extra variables come from the byte count alone, even when more arrived.
-    QTest::newRow("count 0") << reply3(0, all) << true << QStringList{v1};
+    // Variable k needs a byte count of 6 + 5k, even when more arrived.
+    QTest::newRow("count 0") << reply3(0, all) << true << QStringList{};
+    QTest::newRow("count 10") << reply3(10, all) << true << QStringList{};
     QTest::newRow("count 11") << reply3(11, all) << true << QStringList{v1};
-    QTest::newRow("count 12") << reply3(12, all) << true << QStringList{v1, v2};
+    QTest::newRow("count 15") << reply3(15, all) << true << QStringList{v1};
     QTest::newRow("count 16") << reply3(16, all) << true << QStringList{v1, v2};
-    QTest::newRow("count 17") << reply3(17, all) << true << QStringList{v1, v2, v3};
+    QTest::newRow("count 20") << reply3(20, all) << true << QStringList{v1, v2};
     QTest::newRow("count 21") << reply3(21, all) << true << QStringList{v1, v2, v3};
-    QTest::newRow("count 22") << reply3(22, all) << true << QStringList{v1, v2, v3, v4};
+    QTest::newRow("count 25") << reply3(25, all) << true << QStringList{v1, v2, v3};
     QTest::newRow("count 26") << reply3(26, all) << true << QStringList{v1, v2, v3, v4};
     QTest::newRow("count 255") << reply3(255, all) << true << QStringList{v1, v2, v3, v4};
     QTest::newRow("after header") << QByteArray::fromHex("00665501") + reply3(26, all) << true
@@ -206,7 +209,7 @@ void TestHartReplies::command3_data()
     QTest::newRow("non-finite") << reply3(21, QByteArray::fromHex("01 7FC00000 02 7F800000 03 FF800000")) << true
                                 << QStringList{"1:NAN:0", "2:INF:1", "3:-INF:2"};
     QTest::newRow("float limits") << reply3(16, QByteArray::fromHex("FF 7F7FFFFF 00 00000001")) << true
-                                  << QStringList{"1:3.4028234:76", "2:1.4012984:76"};
+                                  << QStringList{"1:3.4028E38:76", "2:1.401E-45:76"};
 }
 
 void TestHartReplies::command3()
@@ -249,12 +252,27 @@ void TestHartReplies::formatValue_data()
     QTest::newRow("0.5") << 0x3F000000u << "0.5";
     QTest::newRow("123.456") << 0x42F6E979u << "123.45600";  // 123.456001281738
     QTest::newRow("1e8") << 0x4CBEBC20u << "100000000";
-    QTest::newRow("1e9") << 0x4E6E6B28u << "100000000";      // 1000000000 cut
-    QTest::newRow("1e15") << 0x58635FA9u << "999999986";     // 999999986991104
-    QTest::newRow("1e16") << 0x5A0E1BCAu << "1.0000000";     // 1.00000002725642E16
-    QTest::newRow("1e-5") << 0x3727C5ACu << "9.9999997";     // 9.99999974737875E-6
-    QTest::newRow("max") << 0x7F7FFFFFu << "3.4028234";      // 3.40282346638529E38
-    QTest::newRow("min denormal") << 0x00000001u << "1.4012984"; // 1.40129846432482E-45
+    QTest::newRow("1e9") << 0x4E6E6B28u << "1E9";            // 1000000000
+    QTest::newRow("1e15") << 0x58635FA9u << "1E15";          // 999999986991104
+    QTest::newRow("1e16") << 0x5A0E1BCAu << "1E16";          // 1.00000002725642E16
+    QTest::newRow("1e-5") << 0x3727C5ACu << "1E-5";          // 9.99999974737875E-6
+    QTest::newRow("max") << 0x7F7FFFFFu << "3.4028E38";      // 3.40282346638529E38
+    QTest::newRow("min denormal") << 0x00000001u << "1.401E-45"; // 1.40129846432482E-45
+
+    // Cut only where fraction digits go; otherwise scientific, rounded to
+    // what fits in nine characters.
+    const auto bitsOf = [](float f) { return uint(std::bit_cast<uint32_t>(f)); };
+    QTest::newRow("1.5E10") << bitsOf(1.5E10f) << "1.5E10";            // 15000000512
+    QTest::newRow("1234567936") << bitsOf(1234567936.0f) << "1.23457E9";
+    QTest::newRow("-1234567936") << bitsOf(-1234567936.0f) << "-1.2346E9";
+    QTest::newRow("1.2345678E20") << bitsOf(1.2345678E20f) << "1.2346E20";
+    QTest::newRow("-1.2345678E-7") << bitsOf(-1.2345678E-7f) << "-1.235E-7";
+    QTest::newRow("9.99999999E9") << bitsOf(9.99999999E9f) << "1E10";  // the float is 1E10
+    QTest::newRow("9.9999898E9") << bitsOf(9.9999898E9f) << "9.99999E9";
+    QTest::newRow("123456789") << bitsOf(123456789.0f) << "123456792"; // nine integer digits fit
+    QTest::newRow("123456.789") << bitsOf(123456.789f) << "123456.78";
+    QTest::newRow("-0.0001234") << bitsOf(-0.0001234f) << "-0.000123";
+    QTest::newRow("1.5E-5") << bitsOf(1.5E-5f) << "0.0000149"; // 1.49999996E-5, cut as before
     QTest::newRow("NaN") << 0x7FC00000u << "NAN";
     QTest::newRow("negative NaN") << 0xFFC00001u << "NAN";
     QTest::newRow("signalling NaN") << 0x7F800001u << "NAN";
@@ -307,40 +325,56 @@ void TestHartReplies::generalFloatText()
     QCOMPARE(QString::fromStdString(hart::generalFloatText(value)), text);
 }
 
+// What each item of the unit list means, by index, in the words of the HART
+// common table of unit codes (76 "other" stands for every code not listed).
+const char *const kItemMeanings[hart::kUnitOther] = {
+    "inches of water at 68 degrees F", "inches of mercury at 0 degrees C", "feet of water at 68 degrees F",
+    "millimeters of water at 68 degrees F", "millimeters of mercury at 0 degrees C", "pounds per square inch",
+    "bars", "millibars", "pascals", "kilopascals", "atmospheres", "megapascals", "degrees Celsius",
+    "degrees Fahrenheit", "degrees Rankine", "kelvin", "cubic feet per minute", "gallons per minute",
+    "liters per minute", "cubic meters per hour", "liters per second", "cubic feet per second",
+    "cubic meters per second", "cubic meters per minute", "gallons per hour", "liters per hour",
+    "feet per second", "meters per second", "inches per second", "inches per minute", "feet per minute",
+    "meters per hour", "gallons", "liters", "cubic meters", "barrels", "cubic yards", "cubic feet",
+    "cubic inches", "liquid barrels", "feet", "meters", "inches", "centimeters", "millimeters", "grams",
+    "kilograms", "metric tons", "pounds", "ounces", "grams per second", "grams per minute", "grams per hour",
+    "kilograms per second", "kilograms per minute", "metric tons per minute", "metric tons per hour",
+    "pounds per second", "pounds per minute", "pounds per hour", "grams per cubic centimeter",
+    "kilograms per cubic meter", "pounds per gallon", "pounds per cubic foot", "grams per milliliter",
+    "kilograms per liter", "grams per liter", "centistokes", "centipoise", "newton meters", "deka therms",
+    "foot pounds force", "kilowatt hours", "megajoules", "British thermal units", "percent",
+};
+
 void TestHartReplies::unitCodes_data()
 {
     QTest::addColumn<int>("code");
     QTest::addColumn<int>("index");
-    QTest::addColumn<QString>("name");
 
-    QTest::newRow("1") << 1 << 0 << "inH20";
-    QTest::newRow("14") << 14 << 10 << "ATM";
-    QTest::newRow("237") << 237 << 11 << "MPa";
-    QTest::newRow("32") << 32 << 12 << QStringLiteral("\u2103");
-    QTest::newRow("33") << 33 << 13 << QStringLiteral("\u2109");
-    QTest::newRow("19") << 19 << 19 << "CuMtr_hr";
-    QTest::newRow("62") << 62 << 46 << "kg";
-    QTest::newRow("63") << 63 << 48 << "lb";
-    QTest::newRow("165") << 165 << 74 << "british_thermal_unit";
-    QTest::newRow("57") << 57 << 75 << "%";
-    QTest::newRow("39") << 39 << 76 << "other";
-    QTest::newRow("0") << 0 << 76 << "other";
-    QTest::newRow("255") << 255 << 76 << "other";
+    // Every code: the item that means the code's unit, or "other".
+    for (int code = 0; code < 256; ++code) {
+        int index = hart::kUnitOther;
+        if (hart::unitInfo(uint8_t(code))) {
+            for (int i = 0; i < hart::kUnitOther; ++i) {
+                if (std::strcmp(kItemMeanings[i], hart::unitName(uint8_t(code))) == 0)
+                    index = i;
+            }
+        }
+        QTest::addRow("%d %s", code, hart::unitName(uint8_t(code))) << code << index;
+    }
 }
 
 void TestHartReplies::unitCodes()
 {
     QFETCH(int, code);
     QFETCH(int, index);
-    QFETCH(QString, name);
-    const int got = hart::unitIndexForCode(uint8_t(code));
-    QCOMPARE(got, index);
-    QCOMPARE(QString::fromUtf8(hart::kUnitNames[size_t(got)]), name);
+    QCOMPARE(hart::unitIndexForCode(uint8_t(code)), index);
 }
 
 void TestHartReplies::unitNames()
 {
+    QCOMPARE(QString::fromUtf8(hart::kUnitNames[46]), QStringLiteral("kg"));
     QCOMPARE(QString::fromUtf8(hart::kUnitNames[47]), QStringLiteral("MetTon"));
+    QCOMPARE(QString::fromUtf8(hart::kUnitNames[55]), QStringLiteral("metTOM_min"));
     std::set<std::string> distinct;
     for (const char *name : hart::kUnitNames) {
         QVERIFY(name && *name);
@@ -348,20 +382,12 @@ void TestHartReplies::unitNames()
     }
     QCOMPARE(distinct.size(), size_t(hart::kUnitCount));
 
-    // 75 listed codes, each to its own index; 47 only by hand.
-    std::set<int> reached;
-    int listed = 0;
-    for (int code = 0; code < 256; ++code) {
-        const int index = hart::unitIndexForCode(uint8_t(code));
-        QVERIFY(index >= 0 && index < hart::kUnitCount);
-        if (index != hart::kUnitOther) {
-            ++listed;
-            reached.insert(index);
-        }
-    }
-    QCOMPARE(listed, 75);
-    QCOMPARE(reached.size(), size_t(75));
-    QVERIFY(!reached.count(47));
+    // Each item but "other" is reached by exactly one code.
+    std::map<int, int> codesPerIndex;
+    for (int code = 0; code < 256; ++code)
+        ++codesPerIndex[hart::unitIndexForCode(uint8_t(code))];
+    for (int index = 0; index < hart::kUnitOther; ++index)
+        QVERIFY2(codesPerIndex[index] == 1, qPrintable(QString::number(index)));
 }
 
 QTEST_APPLESS_MAIN(TestHartReplies)

@@ -188,7 +188,7 @@ const std::map<uint8_t, QString> kUnitItems = {
     {19, QStringLiteral("CuMtr_hr")},
     {32, QString::fromUtf8("\u2103")},
     {43, QStringLiteral("CuMtr")},
-    {75, QStringLiteral("metTOM_min")},
+    {75, QStringLiteral("other")}, // kg/h: the list has no item for it
 };
 
 // A value box holds the first 9 characters of the value's text: it must read

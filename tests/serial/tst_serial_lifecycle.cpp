@@ -1,5 +1,6 @@
 // Opening, closing and losing the port: failures and their messages,
 // exclusivity, hang-up, leaks, and events after the component is gone.
+#include "PortBackend.h"
 #include "SerialTestSupport.h"
 
 #include <QtTest>
@@ -39,6 +40,38 @@ bool roundTrip(TComm &comm, TestOwnerQueue &queue, EventLog &log, PtyPair &pty)
     const auto got = pty.readMaster(3, milliseconds(3000));
     return got == std::vector<uint8_t>{'o', 'u', 't'};
 }
+
+// The real port behind a driver that refuses one speed, as a USB adapter
+// refuses a rate it cannot make; a pseudo-terminal accepts every setting.
+class RefusingDriver final : public detail::PortBackend {
+public:
+    static constexpr uint32_t kRefusedBaud = 7;
+
+    detail::OpenResult open(const std::string &name) override { return m_port->open(name); }
+    void purge(unsigned flags) override { m_port->purge(flags); }
+    bool applyLineSettings(const detail::LineSettings &settings) override
+    {
+        if (settings.baudRate != kRefusedBaud)
+            return m_port->applyLineSettings(settings);
+        errno = EINVAL;
+        return false;
+    }
+    void applyTimeouts(const detail::Timeouts &timeouts) override { m_port->applyTimeouts(timeouts); }
+    bool createCloseEvent() override { return m_port->createCloseEvent(); }
+    void signalClose() override { m_port->signalClose(); }
+    bool closeSignalled() const override { return m_port->closeSignalled(); }
+    void close() override { m_port->close(); }
+    void enterThread(detail::ThreadRole role) override { m_port->enterThread(role); }
+    bool startReading() override { return m_port->startReading(); }
+    detail::ReadResult read(uint8_t *buffer, size_t capacity) override { return m_port->read(buffer, capacity); }
+    void stopReading() override { m_port->stopReading(); }
+    void notifyRequest() override { m_port->notifyRequest(); }
+    detail::WakeReason waitForRequest() override { return m_port->waitForRequest(); }
+    detail::IoStatus write(const uint8_t *data, size_t length) override { return m_port->write(data, length); }
+
+private:
+    std::unique_ptr<detail::PortBackend> m_port = detail::createPortBackend();
+};
 
 } // namespace
 
@@ -90,6 +123,28 @@ private slots:
         comm.SetCommName(pty.slavePath());
         comm.OpenPort();
         QVERIFY(comm.IsOpen());
+        QVERIFY(roundTrip(comm, *queue, log, pty));
+    }
+
+    // A refused setting fails the open with the driver's reason and leaves
+    // nothing held, so the next open with settings it takes succeeds.
+    void refusedLineSettingsFailOpen()
+    {
+        PortRig rig;
+        QVERIFY(rig.pty.ok());
+        auto &[pty, queue, log, comm] = rig;
+        detail::setPortBackendFactory([] { return std::make_unique<RefusingDriver>(); });
+        const auto restore = qScopeGuard([] { detail::setPortBackendFactory({}); });
+
+        comm.SetBaudRate(RefusingDriver::kRefusedBaud);
+        const int fds = countOpenFds();
+        QCOMPARE(expectOpenFailure(comm, "Error opening serial port"), EINVAL);
+        QVERIFY(!comm.IsOpen());
+        QCOMPARE(countOpenFds(), fds);
+        QCOMPARE(queue->posted(), size_t(0));
+
+        comm.SetBaudRate(9600);
+        comm.OpenPort();
         QVERIFY(roundTrip(comm, *queue, log, pty));
     }
 
