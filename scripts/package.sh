@@ -20,8 +20,8 @@ mkdir -p "$out"
 if [[ -z $reuse ]]; then
   bdir=build/package-build
   rm -rf "$bdir"
-  # Debian's usual hardening (fortify, stack protector, relro, bindnow), as a
-  # distribution build would use.
+  # Debian's full hardening (fortify, stack protector, PIE, relro, bindnow).
+  export DEB_BUILD_MAINT_OPTIONS=hardening=+all
   cxxflags="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
   ldflags=$(dpkg-buildflags --get LDFLAGS)
   cmake -S . -B "$bdir" -DCMAKE_BUILD_TYPE=Release -DNX_WERROR=ON \
