@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QIcon>
 
 #include "NX260AB.h"
 #include "Widgets.h"
@@ -43,6 +44,9 @@ int main(int argc, char *argv[])
     answerInfoOptions(argc, argv, portOption);
 
     QApplication app(argc, argv);
+    // Ties the window to its desktop entry, so the desktop shows its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(NX_APP_ID));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(NX_APP_ID)));
     QCommandLineParser parser;
     describeOptions(parser, portOption);
     parser.process(app);

@@ -49,6 +49,8 @@ if(TARGET nx260ctl)
   list(APPEND nx_programs nx260ctl)
 endif()
 install(TARGETS ${nx_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The window names its desktop entry and themed icon by the component id.
+target_compile_definitions(nx260-hgw PRIVATE NX_APP_ID="${NX_APP_ID}")
 
 # --- generated files: man pages, changelog, metainfo, icon sizes -----------------
 find_program(NX_GZIP gzip REQUIRED)
@@ -146,6 +148,5 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 # Only this package's own files; /usr, /usr/bin and the rest belong to base-files.
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_SOURCE_IGNORE_FILES "/build/;/\\\\.git/")
 
 include(CPack)

@@ -18,6 +18,7 @@ rm -rf "$out"
 mkdir -p "$out"
 
 if [[ -z $reuse ]]; then
+  scripts/setup.sh
   bdir=build/package-build
   rm -rf "$bdir"
   # Debian's full hardening (fortify, stack protector, PIE, relro, bindnow).
@@ -28,6 +29,10 @@ if [[ -z $reuse ]]; then
     -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" >/dev/null
 else
   bdir=$reuse
+  if [[ ! -f $bdir/CMakeCache.txt ]]; then
+    echo "package.sh: $bdir is not a configured build tree" >&2
+    exit 1
+  fi
   cmake "$bdir" >/dev/null
 fi
 
