@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the normal build, the
+# Sets up, builds and runs every test: the normal build, the Debian package
+# (built from the normal build, installed, tried and removed), the
 # AddressSanitizer/UBSan build, short libFuzzer runs of the decoders, then
 # ThreadSanitizer for the threaded libraries.
 set -euo pipefail
@@ -8,9 +9,14 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 
 jobs=$(nproc)
-for preset in default asan fuzz tsan; do
+for preset in default package asan fuzz tsan; do
   if [[ $preset == fuzz ]]; then
     scripts/fuzz.sh
+    continue
+  fi
+  if [[ $preset == package ]]; then
+    echo "=== package: build, install, run, remove"
+    scripts/package_test.sh
     continue
   fi
   echo "=== $preset: configure and build"

@@ -29,7 +29,8 @@ void usage(std::FILE* out)
         "  --reopen           after a hang-up, open a fresh port under the same link\n"
         "  --seed N           seed of the process noise and garbage bytes\n"
         "  --quiet            do not trace requests and replies on stderr\n"
-        "  --help             this text\n",
+        "  --help             this text\n"
+        "  --version          print the version\n",
         sim::Options::defaultLinkPath().c_str());
 }
 
@@ -91,6 +92,9 @@ int main(int argc, char** argv)
             quiet = true;
         } else if (arg == "--help" || arg == "-h") {
             usage(stdout);
+            return 0;
+        } else if (arg == "--version") {
+            std::printf("nx260-gateway-sim %s\n", NX260_VERSION);
             return 0;
         } else {
             std::fprintf(stderr, "nx260-gateway-sim: unknown option %s\n", arg.c_str());

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Package stage of the test command: builds the Debian package from the
+# default build, installs it on this machine, runs the installed programs
+# from /usr/bin, then removes the package again.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/package.sh --reuse build/default
+
+sudo_cmd=()
+if [[ $(id -u) -ne 0 ]]; then
+  sudo_cmd=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+
+deb=$(ls "$PWD"/build/package/*.deb)
+package=$(dpkg-deb -f "$deb" Package)
+remove() { "${sudo_cmd[@]}" apt-get remove -y -qq "$package" >/dev/null; }
+
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "$deb" >/dev/null
+trap remove EXIT
+
+echo "=== package: installed programs"
+if dpkg-deb -c "$deb" | grep -q '/usr/bin/nx260ctl$'; then
+  /usr/bin/nx260ctl --version
+fi
+/usr/bin/nx260-gateway-sim --help >/dev/null
+/usr/bin/nx260-gateway-sim --version
+QT_QPA_PLATFORM=offscreen /usr/bin/nx260-hgw --help >/dev/null
+QT_QPA_PLATFORM=offscreen /usr/bin/nx260-hgw --version
+
+# What the package promises besides the programs.
+for f in /usr/share/man/man1/nx260-hgw.1.gz /usr/share/man/man1/nx260-gateway-sim.1.gz \
+  /usr/share/doc/"$package"/copyright; do
+  [[ -f $f ]] || { echo "package: $f missing" >&2; exit 1; }
+done
+ls /usr/share/applications/*.NX260Config.desktop /usr/share/metainfo/*.NX260Config.metainfo.xml \
+  /usr/share/icons/hicolor/48x48/apps/*.NX260Config.png >/dev/null
+echo "=== package: ok"
