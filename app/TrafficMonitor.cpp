@@ -5,6 +5,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDateTime>
+#include <QFont>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -38,6 +39,7 @@
 #include "HartAnnotate.h"
 #include "HartUnits.h"
 #include "NX260AB.h"
+#include "TTimer.h"
 #ifdef NX_HAVE_CAPTURE
 #include "TrafficCapture.h"
 #endif
@@ -47,6 +49,7 @@ namespace {
 constexpr int kAreaHeight = 260;
 constexpr size_t kReplyKeep = 4096; // a reply longer than this is noise anyway
 constexpr int kWatchDefaultSeconds = 2;
+constexpr int kWatchRetryMs = 100;
 const char *const kVariableNames[] = {"PV", "SV", "TV", "QV"};
 
 QString fromStd(const std::string &s)
@@ -74,6 +77,12 @@ TrafficMonitor::TrafficMonitor(TForm1 *form) : QObject(form), form_(form)
     buildStatusBar();
     watchTimer_.setInterval(kWatchDefaultSeconds * 1000);
     connect(&watchTimer_, &QTimer::timeout, this, &TrafficMonitor::watchTick);
+    watchRetry_.setSingleShot(true);
+    watchRetry_.setInterval(kWatchRetryMs);
+    connect(&watchRetry_, &QTimer::timeout, this, [this] {
+        if (WatchHart->isChecked())
+            watchTick();
+    });
 }
 
 // ------------------------------------------------------------------ layout
@@ -140,7 +149,7 @@ void TrafficMonitor::buildMonitorArea()
     TrafficLog->verticalHeader()->hide();
     TrafficLog->horizontalHeader()->setStretchLastSection(true);
     const int digit = TrafficLog->fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    const int widths[] = {14, 9, 6, 40, 18};
+    const int widths[] = {13, 9, 6, 24, 12};
     for (int c = 0; c < 5; ++c)
         TrafficLog->setColumnWidth(c, widths[c] * digit);
     TrafficLog->setContextMenuPolicy(Qt::ActionsContextMenu);
@@ -165,9 +174,12 @@ void TrafficMonitor::buildMonitorArea()
     chart_ = new QChart;
     chart_->setMargins(QMargins(4, 4, 4, 4));
     chart_->legend()->setAlignment(Qt::AlignBottom);
+    QFont legendFont = chart_->legend()->font();
+    legendFont.setPointSizeF(legendFont.pointSizeF() * 0.85);
+    chart_->legend()->setFont(legendFont);
     timeAxis_ = new QDateTimeAxis;
     timeAxis_->setFormat(QStringLiteral("hh:mm:ss"));
-    timeAxis_->setTickCount(6);
+    timeAxis_->setTickCount(4);
     chart_->addAxis(timeAxis_, Qt::AlignBottom);
     for (size_t i = 0; i < series_.size(); ++i) {
         series_[i] = new QLineSeries;
@@ -175,10 +187,18 @@ void TrafficMonitor::buildMonitorArea()
         chart_->addSeries(series_[i]);
         axes_[i] = new QValueAxis;
         axes_[i]->setLabelFormat(QStringLiteral("%.4g"));
+        axes_[i]->setTickCount(3);
+        QFont small = axes_[i]->labelsFont();
+        small.setPointSizeF(small.pointSizeF() * 0.85);
+        axes_[i]->setLabelsFont(small);
+        axes_[i]->setTitleFont(small);
         axes_[i]->setLinePenColor(series_[i]->color());
         axes_[i]->setLabelsColor(series_[i]->color());
-        // Variables on the left, the loop current on the right.
-        chart_->addAxis(axes_[i], i < 3 ? Qt::AlignLeft : Qt::AlignRight);
+        // PV on the left, the loop current on the right. Each other variable
+        // keeps its own scale too, but five scales do not fit beside a
+        // small chart: their units are in the legend.
+        chart_->addAxis(axes_[i], i == 4 ? Qt::AlignRight : Qt::AlignLeft);
+        axes_[i]->setVisible(i == 0 || i == 4);
         series_[i]->attachAxis(timeAxis_);
         series_[i]->attachAxis(axes_[i]);
     }
@@ -190,8 +210,9 @@ void TrafficMonitor::buildMonitorArea()
 
     MonitorArea->addWidget(TrafficLog);
     MonitorArea->addWidget(HartTrend);
-    MonitorArea->setStretchFactor(0, 3);
-    MonitorArea->setStretchFactor(1, 2);
+    MonitorArea->setStretchFactor(0, 5);
+    MonitorArea->setStretchFactor(1, 4);
+    MonitorArea->setSizes({5000, 4000});
     TrafficLog->hide();
     HartTrend->hide();
     MonitorArea->hide();
@@ -397,6 +418,7 @@ void TrafficMonitor::watchToggled(bool on)
 {
     if (!on) {
         watchTimer_.stop();
+        watchRetry_.stop();
         return;
     }
     if (!form_->PortIsOpen) {
@@ -414,6 +436,12 @@ void TrafficMonitor::watchTick()
     // one every few seconds.
     if (QApplication::activeModalWidget() != nullptr)
         return;
+    // A new query while the last reply is still awaited or not yet decoded
+    // would take that reply's decoding away; ask again once it is through.
+    if (form_->Timer2->Enabled() || (form_->Timer3->Enabled() && form_->Exchange.pendingReply != 0)) {
+        watchRetry_.start();
+        return;
+    }
     form_->Button16Click();
 }
 
@@ -430,7 +458,10 @@ void TrafficMonitor::addSample(const TrendSample &sample)
 void TrafficMonitor::redrawTrend()
 {
     const auto now = std::chrono::system_clock::now();
-    const auto from = now - std::chrono::seconds(kTrendWindowSeconds);
+    // The last ten minutes, or less while there is less to show.
+    auto from = now - std::chrono::seconds(kTrendWindowSeconds);
+    if (!samples_.empty() && samples_.front().time > from)
+        from = std::min(samples_.front().time, now - std::chrono::seconds(10));
     auto msecs = [](std::chrono::system_clock::time_point t) {
         return double(std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count());
     };
@@ -468,12 +499,11 @@ void TrafficMonitor::redrawTrend()
             const QString symbol = unit[i] < 0 ? QString() : QString::fromUtf8(hart::unitSymbol(uint8_t(unit[i])));
             axes_[i]->setTitleText(QString::fromLatin1(kVariableNames[i])
                                    + (symbol.isEmpty() ? QString() : QStringLiteral(" (") + symbol + QLatin1Char(')')));
-            series_[i]->setName(unit[i] < 0 ? QString::fromLatin1(kVariableNames[i])
-                                            : QString::fromLatin1(kVariableNames[i]) + QStringLiteral(", ")
-                                                  + QString::fromUtf8(hart::unitName(uint8_t(unit[i]))));
+            series_[i]->setName(axes_[i]->titleText());
+            axes_[i]->setTitleVisible(true);
         }
     }
-    series_[4]->setName(QStringLiteral("Loop current, mA"));
+    series_[4]->setName(QStringLiteral("Loop current (mA)"));
     timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(qint64(msecs(from))),
                         QDateTime::fromMSecsSinceEpoch(qint64(msecs(now))));
 }

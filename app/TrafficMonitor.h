@@ -98,6 +98,7 @@ private:
     QByteArray reply_; // received since the last request, for the meaning of split replies
     uint64_t bytesSent_ = 0, bytesReceived_ = 0;
     QTimer watchTimer_;
+    QTimer watchRetry_; // the tick came while an exchange was in flight
     std::deque<TrendSample> samples_;
     QChart *chart_ = nullptr;
     QDateTimeAxis *timeAxis_ = nullptr;
