@@ -371,6 +371,7 @@ void TrafficMonitor::hartDecoded(int command, const uint8_t *rx, size_t size)
 
 void TrafficMonitor::portOpened()
 {
+    opened_ = true;
     bytesSent_ = bytesReceived_ = 0;
     const auto *c = form_->Comm1.get();
     static const char parity[] = {'N', 'O', 'E', 'M', 'S'};
@@ -404,7 +405,9 @@ void TrafficMonitor::error(const QString &text)
 
 void TrafficMonitor::showPortState(const QString &state)
 {
-    PortState->setText(QString::fromStdString(form_->Comm1->CommName()) + QStringLiteral(": ") + state);
+    // Until a port was opened, the one the form would open.
+    const QString name = opened_ ? QString::fromStdString(form_->Comm1->CommName()) : form_->SPREALCOM->currentText();
+    PortState->setText(name + QStringLiteral(": ") + state);
 }
 
 void TrafficMonitor::showByteCounts()

@@ -97,6 +97,7 @@ private:
     TrafficRow::Kind lastKind_ = TrafficRow::Config;
     QByteArray reply_; // received since the last request, for the meaning of split replies
     uint64_t bytesSent_ = 0, bytesReceived_ = 0;
+    bool opened_ = false; // a port was opened since start
     QTimer watchTimer_;
     QTimer watchRetry_; // the tick came while an exchange was in flight
     std::deque<TrendSample> samples_;

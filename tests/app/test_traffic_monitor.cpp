@@ -176,7 +176,7 @@ private slots:
     {
         TForm1 w;
         TrafficMonitor &m = *w.Monitor;
-        QVERIFY(m.PortState->text().endsWith(QStringLiteral(": Closed")));
+        QCOMPARE(m.PortState->text(), QStringLiteral("COM4: Closed"));
         m.WatchHart->setChecked(true);
         QVERIFY(!m.WatchHart->isChecked());
         QCOMPARE(m.LastError->text(), QStringLiteral("Last error: Watch needs an open port."));

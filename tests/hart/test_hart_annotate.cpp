@@ -2,6 +2,8 @@
 #include <QtTest>
 
 #include <chrono>
+#include <memory>
+#include <random>
 
 #include "GatewayDevice.h"
 #include "HartAnnotate.h"
@@ -122,6 +124,20 @@ private slots:
         hart::Bytes bad = statusReply(0, 0);
         bad.back() ^= 1;
         QVERIFY(hart::reportsFault(*hart::parseFrame(bad.data(), bad.size())));
+    }
+
+    // Random bytes, each in an allocation of exactly their size: never a
+    // read past the end (the sanitizer build checks), always some text.
+    void arbitraryBytes()
+    {
+        std::mt19937 rng(12);
+        for (int i = 0; i < 20000; ++i) {
+            const size_t n = rng() % 48;
+            std::unique_ptr<uint8_t[]> b(new uint8_t[n ? n : 1]);
+            for (size_t j = 0; j < n; ++j)
+                b[j] = uint8_t(rng() % 4 == 0 ? 0xFF : rng() % 3 == 0 ? 0x86 : rng());
+            QVERIFY(!hart::describe(b.get(), n).empty());
+        }
     }
 
     // The simulator's replies: identity and the dynamic variables with full unit names.
