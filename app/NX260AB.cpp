@@ -24,6 +24,7 @@
 #include "QtOwnerQueue.h"
 #include "StrictInt.h"
 #include "TTimer.h"
+#include "TrafficMonitor.h"
 #include "Widgets.h"
 
 namespace {
@@ -457,7 +458,7 @@ void TForm1::buildUi()
         Memo10->setLineWrapMode(QPlainTextEdit::NoWrap);
         Memo10->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         Memo10->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-        Memo10->setMinimumHeight(90);
+        Memo10->setMinimumHeight(48);
         Button26 = makeButton(this, "Button26", QStringLiteral("  Clear Buffer   "));
         g->addWidget(caption(QStringLiteral("Send Buffer:"), this), 0, 0);
         g->addWidget(Edit8, 0, 1);
@@ -484,6 +485,8 @@ void TForm1::buildUi()
     };
     for (const auto &[button, handler] : wiring)
         connect(button, &QPushButton::clicked, this, handler);
+
+    Monitor = new TrafficMonitor(this);
 }
 
 // ---------------------------------------------------------------- start-up
@@ -510,6 +513,8 @@ void TForm1::closeEvent(QCloseEvent *e)
 
 void TForm1::showMessage(const QString &text)
 {
+    if (Monitor)
+        Monitor->error(text);
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("NX260-HGW"), text, QMessageBox::Ok, this);
     box.exec();
 }
@@ -553,6 +558,7 @@ void TForm1::Button1Click()
         PortIsOpen = false;
         Button1->setText(QStringLiteral("Open"));
         Comm1->ClosePort();
+        Monitor->portClosed();
         return;
     }
     Comm1->ClosePort();
@@ -578,6 +584,7 @@ void TForm1::Button1Click()
     }
     PortIsOpen = true;
     Button1->setText(QStringLiteral("Close"));
+    Monitor->portOpened();
 }
 
 void TForm1::Comm1RequestHangup(SerialComm::TComm *)
@@ -587,6 +594,7 @@ void TForm1::Comm1RequestHangup(SerialComm::TComm *)
     Comm1->ClosePort();
     PortIsOpen = false;
     Button1->setText(QStringLiteral("Open"));
+    Monitor->portLost();
     showMessage(QStringLiteral("The serial port was lost (the device was unplugged or stopped responding). "
                                "It has been closed; check the connection and click Open."));
 }
@@ -617,7 +625,8 @@ void TForm1::sendConfig(const std::vector<uint8_t> &request, int32_t pending, in
     if (!text)
         return;
     Edit8->setText(latin1(*text));
-    Comm1->SendData(text->data(), static_cast<uint16_t>(text->size()));
+    const bool written = Comm1->SendData(text->data(), static_cast<uint16_t>(text->size()));
+    Monitor->sent(request.data(), request.size(), TrafficRow::Config, written);
     Exchange.pendingReply = pending;
     Exchange.timeoutKind = timeoutKind;
     // A full count for every request: time left over from an earlier one
@@ -631,7 +640,8 @@ void TForm1::sendHart(const std::vector<uint8_t> &frame, int32_t pending)
     if (!text)
         return;
     Edit8->setText(QString::fromStdString(exchange::hexRender(frame)));
-    Comm1->SendData(text->data(), static_cast<uint16_t>(text->size()));
+    const bool written = Comm1->SendData(text->data(), static_cast<uint16_t>(text->size()));
+    Monitor->sent(frame.data(), frame.size(), TrafficRow::Hart, written);
     Timer3->Restart(exchange::kWatchdogIntervalMs);
     Exchange.pendingReply = pending;
     Exchange.timeoutKind = exchange::TimeoutSilent;
@@ -771,7 +781,8 @@ void TForm1::Button53Click()
     Edit8->setText(latin1(text));
     Exchange.pendingReply = exchange::PendingAck;
     Memo10->clear();
-    Comm1->SendData(text.data(), static_cast<uint16_t>(text.size()));
+    const bool written = Comm1->SendData(text.data(), static_cast<uint16_t>(text.size()));
+    Monitor->sent(reinterpret_cast<const uint8_t *>(text.data()), text.size(), TrafficRow::Config, written);
 }
 
 // ------------------------------------------------------------ HART requests
@@ -867,6 +878,7 @@ void TForm1::Button20Click()
 
 void TForm1::Comm1ReceiveData(SerialComm::TComm *, const uint8_t *Buffer, uint16_t BufferLength)
 {
+    Monitor->received(Buffer, BufferLength);
     // Let the rest of a reply arrive; later chunks queue meanwhile.
     if (ReceivePauseMs > 0)
         QThread::msleep(static_cast<unsigned long>(ReceivePauseMs));
@@ -904,6 +916,7 @@ void TForm1::decodeHartCommand0()
     Exchange.pendingReply = exchange::PendingNone;
     Timer3->SetEnabled(false);
     const auto rx = Exchange.received();
+    Monitor->hartDecoded(0, rx.data(), rx.size());
     const auto info = hart::decodeCommand0(rx.data(), rx.size());
     if (!info) {
         clearIdentityBoxes();
@@ -925,6 +938,7 @@ void TForm1::decodeHartCommand3()
     Exchange.pendingReply = exchange::PendingNone;
     Timer3->SetEnabled(false);
     const auto rx = Exchange.received();
+    Monitor->hartDecoded(3, rx.data(), rx.size());
     const hart::Command3Info info = hart::decodeCommand3(rx.data(), rx.size());
     QLineEdit *values[4] = {Edit25, Edit26, Edit27, Edit30};
     QComboBox *units[4] = {ComboBox3, ComboBox31, ComboBox32, ComboBox33};

@@ -24,6 +24,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QtOwnerQueue;
 class TTimer;
+class TrafficMonitor;
 
 class TForm1 : public QWidget {
     Q_OBJECT
@@ -81,6 +82,9 @@ public:
     QMenuBar *MenuBar;
     QMenu *FileMenu;
     QAction *QuitAction;
+
+    // Traffic monitor, HART diagnostics, trend and status bar.
+    TrafficMonitor *Monitor = nullptr;
 
     // --- non-visual members ---
     std::shared_ptr<QtOwnerQueue> NotifyQueue; // declared before Comm1: outlives it

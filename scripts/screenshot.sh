@@ -2,12 +2,15 @@
 # Builds the tool, walks through a short session against the simulated
 # gateway on a virtual X server (open the port, communication query, system
 # parameters, instrument table, transparent mode, HART command 0 and 3) and
-# saves the window as docs/screenshot.png (or the path given).
+# saves the window as docs/screenshot.png (or the first path given); then
+# opens the traffic monitor and the HART trend, watches the instrument for a
+# few seconds and saves docs/monitor.png (or the second path given).
 #   NX_BUILD_DIR=DIR  build in DIR instead of the default preset's folder
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 out=${1:-docs/screenshot.png}
+monitor=${2:-docs/monitor.png}
 
 scripts/setup.sh
 if [[ -n ${NX_BUILD_DIR:-} ]]; then
@@ -21,4 +24,4 @@ else
 fi
 
 # A fixed screen larger than the window; the picture is of the window only.
-xvfb-run -a -s "-screen 0 1280x1024x24" "$bin/tests/e2e/e2e_screenshot" "$out"
+xvfb-run -a -s "-screen 0 1280x1024x24" "$bin/tests/e2e/e2e_screenshot" "$out" "$monitor"

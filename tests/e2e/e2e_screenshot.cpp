@@ -1,9 +1,14 @@
 // Walks through a short service session against the simulated gateway and
 // saves a picture of the window: open the port, identify the gateway, read the
 // system parameters and the instrument table, switch to transparent mode and
-// read the HART instrument. Used by scripts/screenshot.sh under a virtual X
-// server; exits non-zero when a step gets no answer.
+// read the HART instrument. With a second path it then opens the traffic
+// monitor and the HART trend, watches the instrument for a while and saves a
+// second picture. Used by scripts/screenshot.sh under a virtual X server;
+// exits non-zero when a step gets no answer.
+#include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QSpinBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -18,6 +23,7 @@
 
 #include "GatewaySim.h"
 #include "NX260AB.h"
+#include "TrafficMonitor.h"
 
 using namespace std::chrono_literals;
 
@@ -106,5 +112,27 @@ int main(int argc, char *argv[])
         return 1;
     }
     std::printf("saved %s (%dx%d)\n", qPrintable(out), form.width(), form.height());
+    if (argc < 3)
+        return 0;
+
+    const QString monitorOut = QString::fromLocal8Bit(argv[2]);
+    TrafficMonitor &m = *form.Monitor;
+    m.TrafficAction->trigger();
+    m.TrendAction->trigger();
+    m.WatchInterval->setValue(1);
+    m.WatchHart->setChecked(true);
+    const size_t samples = 12;
+    if (!QTest::qWaitFor([&] { return m.trendSamples().size() >= samples; }, 60000))
+        return fail("Watch");
+    m.WatchHart->setChecked(false);
+    // The last query through, so the values stand in their boxes.
+    if (!QTest::qWaitFor([&] { return form.Exchange.pendingReply == 0 && !form.Edit25->text().isEmpty(); }, 5000))
+        return fail("Watch");
+    QTest::qWait(300);
+    if (!form.grab().save(monitorOut)) {
+        std::fprintf(stderr, "e2e_screenshot: cannot write %s\n", qPrintable(monitorOut));
+        return 1;
+    }
+    std::printf("saved %s (%dx%d)\n", qPrintable(monitorOut), form.width(), form.height());
     return 0;
 }

@@ -1,0 +1,647 @@
+#include "TrafficMonitor.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDateTime>
+#include <QFont>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSaveFile>
+#include <QSpinBox>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTableView>
+#include <QVBoxLayout>
+#include <QtCharts/QChart>
+#include <QtCharts/QChartView>
+#include <QtCharts/QDateTimeAxis>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QValueAxis>
+
+#include <algorithm>
+#include <cmath>
+#include <set>
+
+#include "ConfigMeaning.h"
+#include "HartAnnotate.h"
+#include "HartUnits.h"
+#include "NX260AB.h"
+#include "TTimer.h"
+#ifdef NX_HAVE_CAPTURE
+#include "TrafficCapture.h"
+#endif
+
+namespace {
+
+constexpr int kAreaHeight = 260;
+constexpr size_t kReplyKeep = 4096; // a reply longer than this is noise anyway
+constexpr int kWatchDefaultSeconds = 2;
+constexpr int kWatchRetryMs = 100;
+const char *const kVariableNames[] = {"PV", "SV", "TV", "QV"};
+
+QString fromStd(const std::string &s)
+{
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
+
+std::string latin1(const QByteArray &b)
+{
+    return std::string(b.constData(), static_cast<size_t>(b.size()));
+}
+
+void setFault(QLabel *label, bool fault)
+{
+    label->setStyleSheet(fault ? QStringLiteral("color: #C00000; font-weight: bold;") : QString());
+}
+
+} // namespace
+
+TrafficMonitor::TrafficMonitor(TForm1 *form) : QObject(form), form_(form)
+{
+    buildDiagnostics();
+    buildMonitorArea();
+    buildMenus();
+    buildStatusBar();
+    watchTimer_.setInterval(kWatchDefaultSeconds * 1000);
+    connect(&watchTimer_, &QTimer::timeout, this, &TrafficMonitor::watchTick);
+    watchRetry_.setSingleShot(true);
+    watchRetry_.setInterval(kWatchRetryMs);
+    connect(&watchRetry_, &QTimer::timeout, this, [this] {
+        if (WatchHart->isChecked())
+            watchTick();
+    });
+}
+
+// ------------------------------------------------------------------ layout
+
+void TrafficMonitor::buildDiagnostics()
+{
+    auto *grid = qobject_cast<QGridLayout *>(form_->GroupBox10->layout());
+    QGroupBox *box = form_->GroupBox10;
+    HartLoopCurrent = new QLineEdit(box);
+    HartLoopCurrent->setObjectName(QStringLiteral("HartLoopCurrent"));
+    HartLoopCurrent->setReadOnly(true);
+    HartStatus = new QLabel(box);
+    HartStatus->setObjectName(QStringLiteral("HartStatus"));
+    WatchHart = new QCheckBox(QStringLiteral("Watch"), box);
+    WatchHart->setObjectName(QStringLiteral("WatchHart"));
+    WatchInterval = new QSpinBox(box);
+    WatchInterval->setObjectName(QStringLiteral("WatchInterval"));
+    WatchInterval->setRange(1, 60);
+    WatchInterval->setValue(kWatchDefaultSeconds);
+    WatchInterval->setSuffix(QStringLiteral(" s"));
+    WatchInterval->setToolTip(QStringLiteral("Seconds between two queries while Watch is checked"));
+
+    // The diagnostics take the query button's row, under the variables;
+    // the button moves one row down with the watch controls beside it.
+    const int buttonRow = 4;
+    // Tighter rows keep the group as high as its neighbour was, so the form
+    // keeps its size.
+    grid->setVerticalSpacing(2);
+    grid->removeWidget(form_->Button16);
+    auto *current = new QHBoxLayout;
+    current->addWidget(HartLoopCurrent, 1);
+    current->addWidget(new QLabel(QStringLiteral("mA"), box));
+    grid->addWidget(new QLabel(QStringLiteral("Loop current:"), box), buttonRow, 0);
+    grid->addLayout(current, buttonRow, 1);
+    // Long fault texts must not widen the group: the full text is the tooltip.
+    HartStatus->setWordWrap(false);
+    HartStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    grid->addWidget(HartStatus, buttonRow, 2, 1, 2);
+    auto *query = new QHBoxLayout;
+    query->addWidget(form_->Button16, 1);
+    query->addWidget(WatchHart);
+    query->addWidget(WatchInterval);
+    grid->addLayout(query, buttonRow + 1, 0, 1, 4);
+    connect(WatchHart, &QCheckBox::toggled, this, &TrafficMonitor::watchToggled);
+    connect(WatchInterval, &QSpinBox::valueChanged, this, [this](int s) { watchTimer_.setInterval(s * 1000); });
+}
+
+void TrafficMonitor::buildMonitorArea()
+{
+    Model = new TrafficModel(this);
+    MonitorArea = new QSplitter(Qt::Horizontal, form_);
+    MonitorArea->setObjectName(QStringLiteral("MonitorArea"));
+
+    TrafficLog = new QTableView(MonitorArea);
+    TrafficLog->setObjectName(QStringLiteral("TrafficLog"));
+    TrafficLog->setModel(Model);
+    TrafficLog->setSelectionBehavior(QAbstractItemView::SelectRows);
+    TrafficLog->setWordWrap(false);
+    TrafficLog->setAlternatingRowColors(true);
+    // Fixed row heights and column widths: with 100,000 rows nothing may be
+    // measured per row.
+    TrafficLog->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    TrafficLog->verticalHeader()->setDefaultSectionSize(TrafficLog->fontMetrics().height() + 4);
+    TrafficLog->verticalHeader()->hide();
+    TrafficLog->horizontalHeader()->setStretchLastSection(true);
+    const int digit = TrafficLog->fontMetrics().horizontalAdvance(QLatin1Char('0'));
+    const int widths[] = {13, 9, 6, 24, 12};
+    for (int c = 0; c < 5; ++c)
+        TrafficLog->setColumnWidth(c, widths[c] * digit);
+    TrafficLog->setContextMenuPolicy(Qt::ActionsContextMenu);
+    auto *copy = new QAction(QStringLiteral("Copy rows"), TrafficLog);
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setShortcutContext(Qt::WidgetShortcut);
+    connect(copy, &QAction::triggered, this, &TrafficMonitor::copyRows);
+    auto *clear = new QAction(QStringLiteral("Clear"), TrafficLog);
+    connect(clear, &QAction::triggered, Model, &TrafficModel::clear);
+    TrafficLog->addAction(copy);
+    TrafficLog->addAction(clear);
+    // Follow the newest rows unless the engineer scrolled up to read.
+    connect(Model, &TrafficModel::rowsAboutToBeInserted, this, [this] {
+        auto *bar = TrafficLog->verticalScrollBar();
+        TrafficLog->setProperty("follow", bar->value() >= bar->maximum() - 1);
+    });
+    connect(Model, &TrafficModel::batchAppended, this, [this] {
+        if (TrafficLog->isVisible() && TrafficLog->property("follow").toBool())
+            TrafficLog->scrollToBottom();
+    });
+
+    chart_ = new QChart;
+    chart_->setMargins(QMargins(4, 4, 4, 4));
+    chart_->legend()->setAlignment(Qt::AlignBottom);
+    QFont legendFont = chart_->legend()->font();
+    legendFont.setPointSizeF(legendFont.pointSizeF() * 0.85);
+    chart_->legend()->setFont(legendFont);
+    timeAxis_ = new QDateTimeAxis;
+    timeAxis_->setFormat(QStringLiteral("hh:mm:ss"));
+    timeAxis_->setTickCount(4);
+    chart_->addAxis(timeAxis_, Qt::AlignBottom);
+    for (size_t i = 0; i < series_.size(); ++i) {
+        series_[i] = new QLineSeries;
+        series_[i]->setName(i < 4 ? QString::fromLatin1(kVariableNames[i]) : QStringLiteral("Loop current"));
+        chart_->addSeries(series_[i]);
+        axes_[i] = new QValueAxis;
+        axes_[i]->setLabelFormat(QStringLiteral("%.4g"));
+        axes_[i]->setTickCount(3);
+        QFont small = axes_[i]->labelsFont();
+        small.setPointSizeF(small.pointSizeF() * 0.85);
+        axes_[i]->setLabelsFont(small);
+        axes_[i]->setTitleFont(small);
+        axes_[i]->setLinePenColor(series_[i]->color());
+        axes_[i]->setLabelsColor(series_[i]->color());
+        // PV on the left, the loop current on the right. Each other variable
+        // keeps its own scale too, but five scales do not fit beside a
+        // small chart: their units are in the legend.
+        chart_->addAxis(axes_[i], i == 4 ? Qt::AlignRight : Qt::AlignLeft);
+        axes_[i]->setVisible(i == 0 || i == 4);
+        series_[i]->attachAxis(timeAxis_);
+        series_[i]->attachAxis(axes_[i]);
+    }
+    axes_[4]->setTitleText(QStringLiteral("mA"));
+    HartTrend = new QChartView(chart_, MonitorArea);
+    HartTrend->setObjectName(QStringLiteral("HartTrend"));
+    HartTrend->setRenderHint(QPainter::Antialiasing);
+    redrawTrend();
+
+    MonitorArea->addWidget(TrafficLog);
+    MonitorArea->addWidget(HartTrend);
+    MonitorArea->setStretchFactor(0, 5);
+    MonitorArea->setStretchFactor(1, 4);
+    MonitorArea->setSizes({5000, 4000});
+    TrafficLog->hide();
+    HartTrend->hide();
+    MonitorArea->hide();
+    MonitorArea->setFixedHeight(kAreaHeight);
+    form_->layout()->addWidget(MonitorArea);
+}
+
+void TrafficMonitor::buildMenus()
+{
+    SaveTrafficAction = new QAction(QStringLiteral("Save &Traffic..."), form_);
+    SaveTrafficAction->setObjectName(QStringLiteral("SaveTrafficAction"));
+    SaveTrendAction = new QAction(QStringLiteral("Save T&rend..."), form_);
+    SaveTrendAction->setObjectName(QStringLiteral("SaveTrendAction"));
+    connect(SaveTrafficAction, &QAction::triggered, this, &TrafficMonitor::saveTrafficAs);
+    connect(SaveTrendAction, &QAction::triggered, this, &TrafficMonitor::saveTrendAs);
+    form_->FileMenu->insertAction(form_->QuitAction, SaveTrafficAction);
+    form_->FileMenu->insertAction(form_->QuitAction, SaveTrendAction);
+    form_->FileMenu->insertSeparator(form_->QuitAction);
+
+    ViewMenu = form_->MenuBar->addMenu(QStringLiteral("&View"));
+    ViewMenu->setObjectName(QStringLiteral("ViewMenu"));
+    TrafficAction = ViewMenu->addAction(QStringLiteral("&Traffic"));
+    TrafficAction->setObjectName(QStringLiteral("TrafficAction"));
+    TrafficAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+T")));
+    TrafficAction->setCheckable(true);
+    TrendAction = ViewMenu->addAction(QStringLiteral("HART T&rend"));
+    TrendAction->setObjectName(QStringLiteral("TrendAction"));
+    TrendAction->setCheckable(true);
+    connect(TrafficAction, &QAction::toggled, this, [this](bool on) { setPanelVisible(TrafficLog, on); });
+    connect(TrendAction, &QAction::toggled, this, [this](bool on) { setPanelVisible(HartTrend, on); });
+}
+
+void TrafficMonitor::buildStatusBar()
+{
+    StatusBar = new QStatusBar(form_);
+    StatusBar->setObjectName(QStringLiteral("StatusBar"));
+    StatusBar->setSizeGripEnabled(false);
+    StatusBar->setContentsMargins(0, 0, 0, 0);
+    PortState = new QLabel(StatusBar);
+    PortState->setObjectName(QStringLiteral("PortState"));
+    ByteCounts = new QLabel(StatusBar);
+    ByteCounts->setObjectName(QStringLiteral("ByteCounts"));
+    LastError = new QLabel(StatusBar);
+    LastError->setObjectName(QStringLiteral("LastError"));
+    StatusBar->addWidget(PortState);
+    StatusBar->addWidget(ByteCounts);
+    StatusBar->addWidget(LastError, 1);
+    form_->layout()->addWidget(StatusBar);
+    showPortState(QStringLiteral("Closed"));
+    showByteCounts();
+}
+
+void TrafficMonitor::setPanelVisible(QWidget *panel, bool on)
+{
+    const bool wasShown = MonitorArea->isVisibleTo(form_);
+    panel->setVisible(on);
+    const bool show = TrafficAction->isChecked() || TrendAction->isChecked();
+    if (show == wasShown)
+        return;
+    // The form's own controls keep their size: the window grows by the area
+    // (the layout may already have stretched it to the new minimum).
+    const int before = form_->height();
+    MonitorArea->setVisible(show);
+    form_->layout()->activate();
+    if (!form_->isMaximized() && !form_->isFullScreen()) {
+        const int delta = kAreaHeight + form_->layout()->spacing();
+        form_->resize(form_->width(), std::max(before + (show ? delta : -delta), form_->minimumSizeHint().height()));
+    }
+    if (show && TrafficLog->isVisible())
+        TrafficLog->scrollToBottom();
+}
+
+// ------------------------------------------------------------------- hooks
+
+void TrafficMonitor::sent(const uint8_t *bytes, size_t size, TrafficRow::Kind kind, bool written)
+{
+    TrafficRow row;
+    row.time = std::chrono::system_clock::now();
+    row.direction = TrafficRow::Sent;
+    row.kind = kind;
+    row.bytes = QByteArray(reinterpret_cast<const char *>(bytes), qsizetype(size));
+    row.meaning = fromStd(kind == TrafficRow::Hart ? hart::describe(bytes, size)
+                                                   : exchange::describeRequest(latin1(row.bytes)));
+    if (!written)
+        row.meaning += QStringLiteral(" (not written: the port is not open)");
+    else
+        bytesSent_ += size;
+    lastKind_ = kind;
+    reply_.clear();
+    Model->append(std::move(row));
+    showByteCounts();
+}
+
+void TrafficMonitor::received(const uint8_t *bytes, size_t size)
+{
+    TrafficRow row;
+    row.time = std::chrono::system_clock::now();
+    row.direction = TrafficRow::Received;
+    row.kind = lastKind_;
+    row.bytes = QByteArray(reinterpret_cast<const char *>(bytes), qsizetype(size));
+    const bool continued = !reply_.isEmpty();
+    if (reply_.size() + row.bytes.size() > qsizetype(kReplyKeep))
+        reply_.clear();
+    reply_ += row.bytes;
+    const auto *all = reinterpret_cast<const uint8_t *>(reply_.constData());
+    const std::string meaning = lastKind_ == TrafficRow::Hart ? hart::describe(all, size_t(reply_.size()))
+                                                              : exchange::describeReply(latin1(reply_));
+    row.meaning = (continued ? QStringLiteral("with the chunk before: ") : QString()) + fromStd(meaning);
+    bytesReceived_ += size;
+    Model->append(std::move(row));
+    showByteCounts();
+}
+
+void TrafficMonitor::hartDecoded(int command, const uint8_t *rx, size_t size)
+{
+    const QString prefix = QStringLiteral("Command %1: ").arg(command);
+    // The whole reply since the request: a reply split into chunks still
+    // shows what the instrument said.
+    if (!reply_.isEmpty()) {
+        rx = reinterpret_cast<const uint8_t *>(reply_.constData());
+        size = size_t(reply_.size());
+    }
+    const auto info = hart::parseFrame(rx, size);
+    if (!info) {
+        HartStatus->setText(QStringLiteral("No complete reply frame"));
+        HartStatus->setToolTip(prefix + HartStatus->text());
+        setFault(HartStatus, false);
+        if (command == 3)
+            HartLoopCurrent->clear();
+        return;
+    }
+    // All well fits in two words; anything else is spelled out (in full in
+    // the tooltip when the line is too short for it).
+    const bool allWell = info->checksumOk && info->responseCode == 0 && info->deviceStatus == 0;
+    const QString line = fromStd(hart::statusLine(*info));
+    HartStatus->setText(allWell ? QStringLiteral("Status: OK") : line);
+    HartStatus->setToolTip(prefix + line);
+    setFault(HartStatus, hart::reportsFault(*info));
+    if (command != 3)
+        return;
+    if (!info->loopCurrent) {
+        HartLoopCurrent->clear();
+        return;
+    }
+    HartLoopCurrent->setText(QString::number(double(*info->loopCurrent), 'f', 3));
+    TrendSample s;
+    s.time = std::chrono::system_clock::now();
+    s.loopCurrent = *info->loopCurrent;
+    s.variableCount = int(info->variables.size());
+    for (size_t i = 0; i < info->variables.size(); ++i) {
+        s.values[i] = info->variables[i].value;
+        s.units[i] = info->variables[i].unitCode;
+    }
+    addSample(s);
+}
+
+void TrafficMonitor::portOpened()
+{
+    opened_ = true;
+    bytesSent_ = bytesReceived_ = 0;
+    const auto *c = form_->Comm1.get();
+    static const char parity[] = {'N', 'O', 'E', 'M', 'S'};
+    static const char *const stop[] = {"1", "1.5", "2"};
+    showPortState(QStringLiteral("Open %1 %2%3%4")
+                      .arg(c->BaudRate())
+                      .arg(5 + int(c->ByteSize()))
+                      .arg(QLatin1Char(parity[int(c->Parity())]))
+                      .arg(QString::fromLatin1(stop[int(c->StopBits())])));
+    showByteCounts();
+}
+
+void TrafficMonitor::portClosed()
+{
+    WatchHart->setChecked(false);
+    showPortState(QStringLiteral("Closed"));
+}
+
+void TrafficMonitor::portLost()
+{
+    WatchHart->setChecked(false);
+    showPortState(QStringLiteral("Lost"));
+}
+
+void TrafficMonitor::error(const QString &text)
+{
+    const QString line = QString(text).replace(QLatin1Char('\n'), QLatin1Char(' ')).simplified();
+    LastError->setText(QStringLiteral("Last error: ") + line);
+    LastError->setToolTip(text);
+}
+
+void TrafficMonitor::showPortState(const QString &state)
+{
+    // Until a port was opened, the one the form would open.
+    const QString name = opened_ ? QString::fromStdString(form_->Comm1->CommName()) : form_->SPREALCOM->currentText();
+    PortState->setText(name + QStringLiteral(": ") + state);
+}
+
+void TrafficMonitor::showByteCounts()
+{
+    ByteCounts->setText(QStringLiteral("Sent %1 bytes, received %2 bytes").arg(bytesSent_).arg(bytesReceived_));
+}
+
+// ------------------------------------------------------------------- watch
+
+void TrafficMonitor::watchToggled(bool on)
+{
+    if (!on) {
+        watchTimer_.stop();
+        watchRetry_.stop();
+        return;
+    }
+    if (!form_->PortIsOpen) {
+        WatchHart->setChecked(false);
+        error(QStringLiteral("Watch needs an open port."));
+        return;
+    }
+    watchTimer_.start(WatchInterval->value() * 1000);
+    watchTick();
+}
+
+void TrafficMonitor::watchTick()
+{
+    // A message box waiting for the engineer must not be joined by another
+    // one every few seconds.
+    if (QApplication::activeModalWidget() != nullptr)
+        return;
+    // A new query while the last reply is still awaited or not yet decoded
+    // would take that reply's decoding away; ask again once it is through.
+    if (form_->Timer2->Enabled() || (form_->Timer3->Enabled() && form_->Exchange.pendingReply != 0)) {
+        watchRetry_.start();
+        return;
+    }
+    form_->Button16Click();
+}
+
+// ------------------------------------------------------------------- trend
+
+void TrafficMonitor::addSample(const TrendSample &sample)
+{
+    samples_.push_back(sample);
+    if (samples_.size() > kTrendSampleLimit)
+        samples_.pop_front();
+    redrawTrend();
+}
+
+void TrafficMonitor::redrawTrend()
+{
+    const auto now = std::chrono::system_clock::now();
+    // The last ten minutes, or less while there is less to show.
+    auto from = now - std::chrono::seconds(kTrendWindowSeconds);
+    if (!samples_.empty() && samples_.front().time > from)
+        from = std::min(samples_.front().time, now - std::chrono::seconds(10));
+    auto msecs = [](std::chrono::system_clock::time_point t) {
+        return double(std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count());
+    };
+    std::array<QList<QPointF>, 5> points;
+    std::array<double, 5> lo, hi;
+    lo.fill(INFINITY);
+    hi.fill(-INFINITY);
+    std::array<int, 4> unit{-1, -1, -1, -1};
+    auto add = [&](size_t i, double x, double y) {
+        if (!std::isfinite(y))
+            return;
+        points[i].append(QPointF(x, y));
+        lo[i] = std::min(lo[i], y);
+        hi[i] = std::max(hi[i], y);
+    };
+    for (auto it = std::lower_bound(samples_.begin(), samples_.end(), from,
+                                    [](const TrendSample &s, auto t) { return s.time < t; });
+         it != samples_.end(); ++it) {
+        const double x = msecs(it->time);
+        for (int i = 0; i < it->variableCount; ++i) {
+            add(size_t(i), x, double(it->values[size_t(i)]));
+            unit[size_t(i)] = it->units[size_t(i)];
+        }
+        add(4, x, double(it->loopCurrent));
+    }
+    for (size_t i = 0; i < series_.size(); ++i) {
+        series_[i]->replace(points[i]);
+        if (lo[i] > hi[i]) {
+            lo[i] = 0;
+            hi[i] = 1;
+        }
+        const double pad = std::max((hi[i] - lo[i]) * 0.05, std::abs(hi[i]) * 0.001 + 1e-6);
+        axes_[i]->setRange(lo[i] - pad, hi[i] + pad);
+        if (i < 4) {
+            const QString symbol = unit[i] < 0 ? QString() : QString::fromUtf8(hart::unitSymbol(uint8_t(unit[i])));
+            axes_[i]->setTitleText(QString::fromLatin1(kVariableNames[i])
+                                   + (symbol.isEmpty() ? QString() : QStringLiteral(" (") + symbol + QLatin1Char(')')));
+            series_[i]->setName(axes_[i]->titleText());
+            axes_[i]->setTitleVisible(true);
+        }
+    }
+    series_[4]->setName(QStringLiteral("Loop current (mA)"));
+    timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(qint64(msecs(from))),
+                        QDateTime::fromMSecsSinceEpoch(qint64(msecs(now))));
+}
+
+// ------------------------------------------------------------------- files
+
+bool TrafficMonitor::saveTraffic(const QString &path, QString *error) const
+{
+    const std::vector<TrafficRow> rows = Model->rows();
+    if (QFileInfo(path).suffix().compare(QStringLiteral("pcap"), Qt::CaseInsensitive) == 0) {
+#ifdef NX_HAVE_CAPTURE
+        std::vector<capture::Record> records;
+        records.reserve(rows.size());
+        for (size_t i = 0; i < rows.size(); ++i) {
+            const TrafficRow &r = rows[i];
+            capture::Record rec{r.time,
+                                r.direction == TrafficRow::Sent ? capture::Direction::Sent : capture::Direction::Received,
+                                r.kind == TrafficRow::Hart ? capture::Payload::Hart : capture::Payload::Config,
+                                std::vector<uint8_t>(r.bytes.begin(), r.bytes.end())};
+            // A HART reply that came in several chunks is one frame on the wire.
+            while (r.kind == TrafficRow::Hart && r.direction == TrafficRow::Received && i + 1 < rows.size()
+                   && rows[i + 1].kind == TrafficRow::Hart && rows[i + 1].direction == TrafficRow::Received) {
+                const QByteArray &more = rows[++i].bytes;
+                rec.bytes.insert(rec.bytes.end(), more.begin(), more.end());
+            }
+            records.push_back(std::move(rec));
+        }
+        std::string message;
+        if (!capture::writePcap(path.toStdString(), records, &message)) {
+            *error = QString::fromStdString(message);
+            return false;
+        }
+        return true;
+#else
+        *error = QStringLiteral("This build cannot write pcap files; save as .log instead.");
+        return false;
+#endif
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        *error = path + QStringLiteral(": ") + file.errorString();
+        return false;
+    }
+    QByteArray out = "Time\tDirection\tLength\tHex\tText\tMeaning\n";
+    for (const TrafficRow &r : rows) {
+        for (int c = 0; c < TrafficModel::ColumnCount; ++c) {
+            // Tabs and line breaks inside a cell would break the columns.
+            QString cell = TrafficModel::cellText(r, c, true);
+            cell.replace(QLatin1Char('\t'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+            out += cell.toUtf8();
+            out += c + 1 < TrafficModel::ColumnCount ? '\t' : '\n';
+        }
+    }
+    if (file.write(out) != out.size() || !file.commit()) {
+        *error = path + QStringLiteral(": ") + file.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool TrafficMonitor::saveTrend(const QString &path, QString *error) const
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        *error = path + QStringLiteral(": ") + file.errorString();
+        return false;
+    }
+    QByteArray out = "time,loop current (mA),PV,PV unit,SV,SV unit,TV,TV unit,QV,QV unit\n";
+    for (const TrendSample &s : samples_) {
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(s.time.time_since_epoch()).count();
+        out += QDateTime::fromMSecsSinceEpoch(ms).toString(Qt::ISODateWithMs).toUtf8();
+        out += ',' + QByteArray::number(double(s.loopCurrent), 'g', 7);
+        for (int i = 0; i < 4; ++i) {
+            if (i < s.variableCount)
+                out += ',' + QByteArray::number(double(s.values[size_t(i)]), 'g', 7) + ",\""
+                       + QByteArray(hart::unitName(s.units[size_t(i)])).replace('"', "\"\"") + '"';
+            else
+                out += ",,";
+        }
+        out += '\n';
+    }
+    if (file.write(out) != out.size() || !file.commit()) {
+        *error = path + QStringLiteral(": ") + file.errorString();
+        return false;
+    }
+    return true;
+}
+
+void TrafficMonitor::copyRows()
+{
+    const QModelIndexList selected = TrafficLog->selectionModel()->selectedRows();
+    std::set<int> rows;
+    for (const QModelIndex &i : selected)
+        rows.insert(i.row());
+    QString text;
+    for (int r : rows) {
+        for (int c = 0; c < TrafficModel::ColumnCount; ++c)
+            text += TrafficModel::cellText(Model->row(r), c) + (c + 1 < TrafficModel::ColumnCount ? u'\t' : u'\n');
+    }
+    QApplication::clipboard()->setText(text);
+}
+
+void TrafficMonitor::saveTrafficAs()
+{
+    Model->flush();
+    QString filter;
+#ifdef NX_HAVE_CAPTURE
+    const QString filters = QStringLiteral("Traffic log (*.log);;Wireshark capture (*.pcap)");
+#else
+    const QString filters = QStringLiteral("Traffic log (*.log)");
+#endif
+    QString path = QFileDialog::getSaveFileName(form_, QStringLiteral("Save Traffic"), QStringLiteral("traffic.log"),
+                                                filters, &filter);
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += filter.contains(QStringLiteral("pcap")) ? QStringLiteral(".pcap") : QStringLiteral(".log");
+    QString message;
+    if (!saveTraffic(path, &message)) {
+        error(message);
+        QMessageBox::warning(form_, QStringLiteral("NX260-HGW"), message);
+    }
+}
+
+void TrafficMonitor::saveTrendAs()
+{
+    QString path = QFileDialog::getSaveFileName(form_, QStringLiteral("Save Trend"), QStringLiteral("trend.csv"),
+                                                QStringLiteral("CSV (*.csv)"));
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".csv");
+    QString message;
+    if (!saveTrend(path, &message)) {
+        error(message);
+        QMessageBox::warning(form_, QStringLiteral("NX260-HGW"), message);
+    }
+}

@@ -1,0 +1,190 @@
+// The traffic monitor, HART diagnostics, trend and status bar of the window,
+// driven through the form's own send and receive paths (port closed, replies
+// handed to the receive handler as the serial component would).
+#include <QtTest>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QSpinBox>
+#include <QSplitter>
+#include <QPushButton>
+#include <QTableView>
+#include <QtCharts/QChartView>
+
+#include "NX260AB.h"
+#include "TrafficMonitor.h"
+
+namespace {
+
+// Command 3 reply, long frame, device status `status`, loop current 4.0 mA,
+// PV 100 kg/h (75) and SV 0.1 degC (32); checksum appended (or spoilt).
+QByteArray command3Reply(uint8_t status, bool goodChecksum = true)
+{
+    QByteArray f = QByteArray::fromHex("FFFFFF 86 B7 51 01E240 03 0C 00") + char(status)
+                   + QByteArray::fromHex("40800000 4B 42C80000 20 3DCCCCCD");
+    f[10] = char(f.size() - 11); // byte count: status .. last data byte
+    char sum = 0;
+    for (qsizetype i = 3; i < f.size(); ++i)
+        sum = char(sum ^ f[i]);
+    return f + char(goodChecksum ? sum : sum ^ 1);
+}
+
+void receive(TForm1 &w, const QByteArray &bytes)
+{
+    w.Comm1ReceiveData(w.Comm1.get(), reinterpret_cast<const uint8_t *>(bytes.constData()), uint16_t(bytes.size()));
+}
+
+QStringList column(const TrafficModel &m, int column)
+{
+    QStringList out;
+    for (int r = 0; r < m.rowCount(); ++r)
+        out << m.data(m.index(r, column), Qt::DisplayRole).toString();
+    return out;
+}
+
+} // namespace
+
+class TestTrafficMonitor : public QObject {
+    Q_OBJECT
+private slots:
+    void panelsHiddenAtStartAndOpenedFromView()
+    {
+        TForm1 w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        TrafficMonitor &m = *w.Monitor;
+        const QSize start = w.size();
+        QVERIFY(!m.TrafficLog->isVisible() && !m.HartTrend->isVisible());
+        QCOMPARE(m.TrafficAction->shortcut(), QKeySequence(QStringLiteral("Ctrl+T")));
+        QCOMPARE(w.FileMenu->actions().indexOf(m.SaveTrafficAction) + 3, w.FileMenu->actions().indexOf(w.QuitAction));
+        m.TrafficAction->trigger();
+        m.TrendAction->trigger();
+        QVERIFY(m.TrafficLog->isVisible() && m.HartTrend->isVisible());
+        QVERIFY(w.height() > start.height());
+        m.TrafficAction->trigger();
+        m.TrendAction->trigger();
+        QVERIFY(!m.MonitorArea->isVisible());
+        QCOMPARE(w.size(), start);
+    }
+
+    // One row per request and per chunk, with meanings; diagnostics follow
+    // the decoded reply and turn red on a fault or a bad checksum.
+    void rowsAndDiagnostics()
+    {
+        TForm1 w;
+        w.ReceivePauseMs = 0;
+        TrafficMonitor &m = *w.Monitor;
+        QTest::mouseClick(w.Button9, Qt::LeftButton); // port closed: composed, not written
+        QTest::mouseClick(w.Button16, Qt::LeftButton);
+        const QByteArray reply = command3Reply(0x80);
+        receive(w, reply.left(10)); // split in two chunks
+        receive(w, reply.mid(10));
+        QTRY_COMPARE(w.Exchange.pendingReply, 0);
+        m.Model->flush();
+        QCOMPARE(column(*m.Model, TrafficModel::DirectionColumn), QStringList({"sent", "sent", "received", "received"}));
+        const QStringList meaning = column(*m.Model, TrafficModel::MeaningColumn);
+        QCOMPARE(meaning[0], QStringLiteral("Set RS485A: 9600 baud, None (not written: the port is not open)"));
+        QVERIFY2(meaning[2].contains(QStringLiteral("incomplete frame")), qPrintable(meaning[2]));
+        QVERIFY2(meaning[3].startsWith(QStringLiteral("with the chunk before:"))
+                     && meaning[3].contains(QStringLiteral("device malfunction"))
+                     && meaning[3].contains(QStringLiteral("PV 100 kilograms per hour")),
+                 qPrintable(meaning[3]));
+        QCOMPARE(column(*m.Model, TrafficModel::LengthColumn)[3], QString::number(reply.size() - 10));
+
+        QCOMPARE(m.HartLoopCurrent->text(), QStringLiteral("4.000"));
+        QVERIFY(m.HartStatus->text().contains(QStringLiteral("device malfunction")));
+        QVERIFY(m.HartStatus->styleSheet().contains(QStringLiteral("color")));
+
+        // Cold start is shown, not red; a bad checksum is red.
+        const struct { QByteArray bytes; QString text; bool red; } cases[] = {
+            {command3Reply(0x20), QStringLiteral("Response: OK; status: cold start"), false},
+            {command3Reply(0x00), QStringLiteral("Status: OK"), false},
+            {command3Reply(0x00, false), QStringLiteral("checksum BAD; Response: OK; status: OK"), true},
+        };
+        for (const auto &c : cases) {
+            QTest::mouseClick(w.Button16, Qt::LeftButton);
+            receive(w, c.bytes);
+            QTRY_COMPARE(w.Exchange.pendingReply, 0);
+            QCOMPARE(m.HartStatus->text(), c.text);
+            QCOMPARE(!m.HartStatus->styleSheet().isEmpty(), c.red);
+            QCOMPARE(w.Edit25->text(), QStringLiteral("100")); // the decoded values keep their behaviour
+        }
+        QCOMPARE(m.trendSamples().size(), size_t(4));
+    }
+
+    void ringKeepsNewestRows()
+    {
+        TrafficModel model;
+        for (int i = 0; i < TrafficModel::kRowLimit + 25; ++i)
+            model.append({std::chrono::system_clock::now(), TrafficRow::Sent, TrafficRow::Config, QByteArray::number(i), {}});
+        model.flush();
+        QCOMPARE(model.rowCount(), TrafficModel::kRowLimit);
+        QCOMPARE(model.row(0).bytes, QByteArray("25"));
+        model.append({std::chrono::system_clock::now(), TrafficRow::Sent, TrafficRow::Config, "x", {}});
+        model.flush();
+        QCOMPARE(model.rowCount(), TrafficModel::kRowLimit);
+        QCOMPARE(model.row(TrafficModel::kRowLimit - 1).bytes, QByteArray("x"));
+    }
+
+    void savedFiles()
+    {
+        TForm1 w;
+        w.ReceivePauseMs = 0;
+        TrafficMonitor &m = *w.Monitor;
+        QTest::mouseClick(w.Button16, Qt::LeftButton);
+        const QByteArray reply = command3Reply(0);
+        receive(w, reply.left(7));
+        receive(w, reply.mid(7));
+        QTRY_COMPARE(w.Exchange.pendingReply, 0);
+        QTemporaryDir dir;
+        QString error;
+
+        QVERIFY2(m.saveTraffic(dir.filePath("t.log"), &error), qPrintable(error));
+        QFile log(dir.filePath("t.log"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = log.readAll().split('\n');
+        QCOMPARE(lines.size(), 5); // header, three rows, final newline
+        QCOMPARE(lines[0], QByteArray("Time\tDirection\tLength\tHex\tText\tMeaning"));
+        const QList<QByteArray> cells = lines[2].split('\t');
+        QCOMPARE(cells.size(), 6);
+        QCOMPARE(cells[1], QByteArray("received"));
+        QCOMPARE(cells[3], QByteArray("FF FF FF 86 B7 51 01"));
+
+        QVERIFY2(m.saveTrend(dir.filePath("t.csv"), &error), qPrintable(error));
+        QFile csv(dir.filePath("t.csv"));
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        const QList<QByteArray> rows = csv.readAll().split('\n');
+        QVERIFY2(rows[1].endsWith(",4,100,\"kilograms per hour\",0.1,\"degrees Celsius\",,,,"), rows[1].constData());
+
+#ifdef NX_HAVE_CAPTURE
+        // The split reply is one HART-IP response in the capture.
+        QVERIFY2(m.saveTraffic(dir.filePath("t.pcap"), &error), qPrintable(error));
+        QProcess tshark;
+        tshark.start("tshark", {"-r", dir.filePath("t.pcap"), "-d", "udp.port==5094,hart_ip", "-T", "fields",
+                                "-e", "hart_ip.message_type", "-e", "hart_ip.pt.command"});
+        QVERIFY(tshark.waitForFinished(60000));
+        QCOMPARE(tshark.readAllStandardOutput(), QByteArray("0\t3\n1\t3\n"));
+#endif
+        QVERIFY(!m.saveTrend(dir.filePath("missing/t.csv"), &error));
+        QVERIFY(error.contains(QStringLiteral("missing/t.csv")));
+    }
+
+    void watchNeedsOpenPortAndStatusBarShowsState()
+    {
+        TForm1 w;
+        TrafficMonitor &m = *w.Monitor;
+        QCOMPARE(m.PortState->text(), QStringLiteral("COM4: Closed"));
+        m.WatchHart->setChecked(true);
+        QVERIFY(!m.WatchHart->isChecked());
+        QCOMPARE(m.LastError->text(), QStringLiteral("Last error: Watch needs an open port."));
+        QCOMPARE(m.WatchInterval->minimum(), 1);
+        QCOMPARE(m.WatchInterval->maximum(), 60);
+        QCOMPARE(m.WatchInterval->value(), 2);
+    }
+};
+
+QTEST_MAIN(TestTrafficMonitor)
+#include "test_traffic_monitor.moc"
