@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the normal build, the
 # AddressSanitizer/UBSan build, short libFuzzer runs of the decoders, then
-# ThreadSanitizer for the threaded libraries.
+# ThreadSanitizer for the threaded libraries. In each build the reliability
+# soaks run after the other tests, alone.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,5 +23,9 @@ for preset in default asan fuzz tsan; do
     cmake --build --preset "$preset" -j"$jobs"
   fi
   echo "=== $preset: test"
-  ctest --preset "$preset" -j"$jobs"
+  # The soaks load the machine: they run on their own, after the
+  # unit and end-to-end tests, so that no timing test ever runs beside them.
+  ctest --preset "$preset" -j"$jobs" -LE reliability
+  echo "=== $preset: reliability"
+  ctest --preset "$preset" -L reliability
 done
