@@ -5,7 +5,6 @@
 #pragma once
 
 #include <QString>
-#include <cstdio>
 #include <QStringList>
 
 #include <chrono>
@@ -45,11 +44,13 @@ inline QString check(std::initializer_list<Bound> bounds, const std::function<st
         for (const Bound &b : bounds) {
             row << QStringLiteral("%1 %2 ms").arg(QLatin1String(b.name)).arg(ms[i], 0, 'f', 1);
             if (ms[i] < b.leastMs)
-                return QStringLiteral("%1 took %2 ms, less than %3 ms").arg(QLatin1String(b.name)).arg(ms[i], 0, 'f', 1).arg(b.leastMs);
+                return QStringLiteral("%1 took %2 ms, less than %3 ms")
+                    .arg(QLatin1String(b.name))
+                    .arg(ms[i], 0, 'f', 1)
+                    .arg(b.leastMs);
             inSlack = inSlack && ms[i] <= b.leastMs + b.slackMs;
             ++i;
         }
-        fprintf(stderr, "TIMING %s\n", qPrintable(row.join(", ")));
         if (inSlack)
             return {};
         seen << row.join(QStringLiteral(", "));
