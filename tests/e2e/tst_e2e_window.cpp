@@ -223,7 +223,6 @@ void TestEndToEnd::queriesFillControls()
     });
     QVERIFY2(fault.isEmpty(), qPrintable(fault));
 
-    clickAndAwait(w->Button23);
     QCOMPARE(w->Memo10->toPlainText(),
              QStringLiteral("QX1#MD:0#C1:247#BOA:720#BOB:010#DTA:5#DTB:0#RTM:999#XH:2#"));
     verifyShown(*w, {"MODEL=#0", "Edit14=247", "BOA=#7", "JIAOA=#2", "BOB=#0", "JIAOB=#1", "DTMA=#5", "DTMB=#0",
