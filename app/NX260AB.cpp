@@ -102,7 +102,8 @@ QString openFailureText(const SerialComm::ECommsError &e)
 
 } // namespace
 
-TForm1::TForm1(QWidget *parent) : QWidget(parent)
+TForm1::TForm1(QWidget *parent, TForm1Options options)
+    : QWidget(parent), m_receivePauseMs(options.receivePauseMs)
 {
     NotifyQueue = std::make_shared<QtOwnerQueue>();
     Comm1 = std::make_unique<SerialComm::TComm>(NotifyQueue);
@@ -880,8 +881,8 @@ void TForm1::Comm1ReceiveData(SerialComm::TComm *, const uint8_t *Buffer, uint16
 {
     Monitor->received(Buffer, BufferLength);
     // Let the rest of a reply arrive; later chunks queue meanwhile.
-    if (ReceivePauseMs > 0)
-        QThread::msleep(static_cast<unsigned long>(ReceivePauseMs));
+    if (m_receivePauseMs > 0)
+        QThread::msleep(static_cast<unsigned long>(m_receivePauseMs));
     const exchange::ReceivePlan plan = Exchange.receive(Buffer, BufferLength);
     Memo10->setPlainText(plan.memoIsHex ? QString::fromStdString(plan.memoText) : latin1(plan.memoText));
     if (plan.decodeTimer == exchange::ReceivePlan::Timer::Enable)

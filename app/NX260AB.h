@@ -26,10 +26,16 @@ class QtOwnerQueue;
 class TTimer;
 class TrafficMonitor;
 
+// Choices fixed when the window is made. The defaults are the field values;
+// automated runs of thousands of exchanges shorten the receive pause.
+struct TForm1Options {
+    int receivePauseMs = exchange::kReceivePauseMs;
+};
+
 class TForm1 : public QWidget {
     Q_OBJECT
 public:
-    explicit TForm1(QWidget *parent = nullptr);
+    explicit TForm1(QWidget *parent = nullptr, TForm1Options options = {});
     ~TForm1() override;
 
     // --- controls, named as on the form ---
@@ -96,10 +102,6 @@ public:
     exchange::ExchangeState Exchange;
     bool PortIsOpen = false;
 
-    // The receive handler's pause; tests that run thousands of exchanges
-    // shorten it.
-    int ReceivePauseMs = exchange::kReceivePauseMs;
-
 public slots:
     void FormCreate();
     void Button1Click();
@@ -141,6 +143,8 @@ protected:
     void closeEvent(QCloseEvent *e) override;
 
 private:
+    const int m_receivePauseMs; // the receive handler's pause
+
     void buildUi();
     void showMessage(const QString &text);
     // Strict conversion of a control's text; shows the conversion error and

@@ -2,7 +2,8 @@
 # Sets up, builds and runs every test: the normal build, the Debian package
 # (built from the normal build, installed, tried and removed), the
 # AddressSanitizer/UBSan build, short libFuzzer runs of the decoders, then
-# ThreadSanitizer for the threaded libraries.
+# ThreadSanitizer for the threaded libraries. In each build the reliability
+# soaks run after the other tests, alone.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,5 +29,9 @@ for preset in default package asan fuzz tsan; do
     cmake --build --preset "$preset" -j"$jobs"
   fi
   echo "=== $preset: test"
-  ctest --preset "$preset" -j"$jobs"
+  # The soaks load the machine: they run on their own, after the
+  # unit and end-to-end tests, so that no timing test ever runs beside them.
+  ctest --preset "$preset" -j"$jobs" -LE reliability
+  echo "=== $preset: reliability"
+  ctest --preset "$preset" -L reliability
 done

@@ -12,8 +12,10 @@
 #include <unistd.h>
 
 #include "NX260AB.h"
+#include "QtOwnerQueue.h"
 #include "TTimer.h"
 #include "TestSupport.h"
+#include "../IntervalCheck.h"
 
 class TestWindow : public QObject {
     Q_OBJECT
@@ -430,12 +432,21 @@ void TestWindow::portLostClosesPort()
     w.SPREALCOM->setEditText(peer->slavePath());
     QTest::mouseClick(w.Button1, Qt::LeftButton);
     QVERIFY(w.PortIsOpen);
-    peer.reset(); // the device goes away
+    // A query still unanswered when the device goes away: the loss is
+    // reported at once, and the query's watchdog still reports in its time.
+    QElapsedTimer sinceQuery;
+    sinceQuery.start();
+    QTest::mouseClick(w.Button6, Qt::LeftButton);
+    peer.reset();
     QTRY_COMPARE_WITH_TIMEOUT(boxes.texts().size(), 1, 5000);
     QVERIFY(boxes.texts().first().contains("serial port was lost"));
+    QVERIFY(sinceQuery.elapsed() < 3000);
     QVERIFY(!w.PortIsOpen);
     QVERIFY(!w.Comm1->IsOpen());
     QCOMPARE(w.Button1->text(), QStringLiteral("Open"));
+    QTRY_COMPARE_WITH_TIMEOUT(boxes.texts().size(), 2, 6000);
+    QCOMPARE(boxes.texts().last(), QStringLiteral("Connection Timeout!"));
+    QVERIFY(sinceQuery.elapsed() >= 3000);
 }
 
 void TestWindow::closingWindowClosesPort()
@@ -477,8 +488,7 @@ void TestWindow::receiveBranches()
     QFETCH(int, pending);
     QFETCH(QByteArray, memo);
     QFETCH(bool, decodeTimerOn);
-    TForm1 w;
-    w.ReceivePauseMs = 0;
+    TForm1 w(nullptr, {.receivePauseMs = 0});
     w.Exchange.pendingReply = pending;
     w.Timer3->SetEnabled(true);
     const uint8_t chunk[] = {'Q', '1', 0xFF, 0x06};
@@ -499,8 +509,7 @@ void TestWindow::receiveBranches()
 
 void TestWindow::receiveCapsAt255()
 {
-    TForm1 w;
-    w.ReceivePauseMs = 0;
+    TForm1 w(nullptr, {.receivePauseMs = 0});
     w.Exchange.pendingReply = 104;
     std::vector<uint8_t> chunk(300);
     for (size_t i = 0; i < chunk.size(); ++i)
@@ -521,8 +530,7 @@ void TestWindow::receiveCapsAt255()
 
 void TestWindow::receiveKeepsNulBytes()
 {
-    TForm1 w;
-    w.ReceivePauseMs = 0;
+    TForm1 w(nullptr, {.receivePauseMs = 0});
     w.Exchange.pendingReply = 201;
     const uint8_t chunk[] = {'O', 0x00, 'K'};
     w.Comm1ReceiveData(w.Comm1.get(), chunk, 3);
@@ -550,8 +558,8 @@ void TestWindow::watchdogKinds()
     w.Exchange.timeoutKind = kind;
     w.Timer3->SetInterval(50);
     w.Timer3->SetEnabled(true);
+    // A message box is caught before the expiry handler returns.
     QTRY_VERIFY(!w.Timer3->Enabled());
-    QTest::qWait(50);
     QCOMPARE(boxes.texts(), messages);
     QCOMPARE(w.Exchange.pendingReply, 201);
 }
@@ -560,13 +568,19 @@ void TestWindow::requestWithPortClosedStillArmsWatchdog()
 {
     TForm1 w;
     MessageCatcher boxes;
-    QTest::mouseClick(w.Button6, Qt::LeftButton);
+    // From the click to the message, each time from idle.
+    const QString fault = IntervalCheck::check({{"watchdog", 3000, 300}}, [&]() -> std::vector<double> {
+        boxes.clear();
+        const auto clicked = IntervalCheck::Clock::now();
+        QTest::mouseClick(w.Button6, Qt::LeftButton);
+        if (!QTest::qWaitFor([&] { return !boxes.texts().isEmpty(); }, 8000))
+            return {};
+        return {IntervalCheck::msBetween(clicked, IntervalCheck::Clock::now())};
+    });
+    QVERIFY2(fault.isEmpty(), qPrintable(fault));
     QCOMPARE(w.Edit8->text(), QStringLiteral("QQQ#QV#"));
     QCOMPARE(w.Exchange.pendingReply, 201);
-    QCOMPARE(w.Exchange.timeoutKind, 1);
-    QVERIFY(w.Timer3->Enabled());
-    QCOMPARE(w.Timer3->Interval(), 3000);
-    QTRY_COMPARE_WITH_TIMEOUT(boxes.texts(), QStringList{"Connection Timeout!"}, 5000);
+    QCOMPARE(boxes.texts(), QStringList{"Connection Timeout!"});
 }
 
 void TestWindow::everyRequestStartsFullWatchdogCount()
@@ -590,25 +604,25 @@ void TestWindow::timerNoRestart()
 {
     int fired = 0;
     QObject owner;
-    TTimer t(&owner, 200, [&] { ++fired; });
+    TTimer t(&owner, 1000, [&] { ++fired; });
     t.SetEnabled(true);
-    QTest::qWait(120);
+    QTRY_VERIFY(t.remainingTime() < 900);
     const int before = t.remainingTime();
     t.SetEnabled(true); // already enabled: the count goes on
-    t.SetInterval(200); // same interval: the count goes on
+    t.SetInterval(1000); // same interval: the count goes on
     QVERIFY2(t.remainingTime() <= before, qPrintable(QString::number(t.remainingTime())));
-    QTRY_COMPARE_WITH_TIMEOUT(fired, 1, 1000);
+    QTRY_COMPARE_WITH_TIMEOUT(fired, 1, 3000);
     t.SetEnabled(false);
 
     // A real change restarts it.
     fired = 0;
     t.SetEnabled(true);
-    QTest::qWait(120);
-    t.SetInterval(300);
-    QVERIFY(t.remainingTime() > 200);
+    QTRY_VERIFY(t.remainingTime() < 900);
+    t.SetInterval(1500);
+    QVERIFY(t.remainingTime() > 1000);
     t.SetEnabled(false);
     QCOMPARE(t.remainingTime(), -1);
-    QTest::qWait(400);
+    QTest::qWait(1600); // past the restarted count: nothing fires
     QCOMPARE(fired, 0);
 }
 
@@ -617,17 +631,27 @@ void TestWindow::chunksBeforeTimerAreHandledFirst()
     // The decode timer comes due while a chunk is already waiting: the chunk
     // must be handled first, so the decoder reads it.
     PtyPeer peer;
-    TForm1 w;
+    TForm1 w(nullptr, {.receivePauseMs = 0});
     MessageCatcher boxes;
-    w.ReceivePauseMs = 0;
     w.SPREALCOM->setEditText(peer.slavePath());
     QTest::mouseClick(w.Button1, Qt::LeftButton);
     QVERIFY(w.PortIsOpen);
     QTest::mouseClick(w.Button23, Qt::LeftButton);
     QCOMPARE(peer.readQuiet(), std::string("QQQ#QX1#"));
     w.Timer2->SetEnabled(true);
-    peer.write("C1:042");
-    QThread::msleep(500); // the GUI is busy: timer due, chunk queued
+    // Just before the timer, in the same pass over due timers, the chunk is
+    // handed over as the port's reader does it; the GUI is busy until both
+    // are due.
+    const uint8_t chunk[] = {'C', '1', ':', '0', '4', '2'};
+    QTimer handOver;
+    handOver.setTimerType(Qt::PreciseTimer);
+    handOver.setSingleShot(true);
+    connect(&handOver, &QTimer::timeout, [&] {
+        w.NotifyQueue->post([&] { w.Comm1ReceiveData(w.Comm1.get(), chunk, sizeof chunk); });
+    });
+    handOver.start(qMax(0, w.Timer2->remainingTime() - 50));
+    while (w.Timer2->remainingTime() > 0)
+        QThread::msleep(uint32_t(w.Timer2->remainingTime()));
     QTRY_COMPARE_WITH_TIMEOUT(w.Exchange.pendingReply, 0, 3000);
     QCOMPARE(w.Edit14->text(), QStringLiteral("042"));
     QCOMPARE(w.Memo10->toPlainText(), QStringLiteral("C1:042"));

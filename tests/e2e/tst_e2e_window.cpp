@@ -20,8 +20,10 @@
 #include "TTimer.h"
 #include "TestSupport.h"
 #include "WindowSetup.h"
+#include "../IntervalCheck.h"
 
 using namespace std::chrono_literals;
+using IntervalCheck::Clock;
 
 Q_DECLARE_METATYPE(sim::GatewayState)
 
@@ -121,6 +123,17 @@ private:
         if (decoded)
             QTRY_COMPARE_WITH_TIMEOUT(w->Exchange.pendingReply, 0, 5000);
     }
+    // A window of its own on the gateway's link, the port open.
+    void openWindow(TForm1Options options)
+    {
+        w.reset(); // frees the port
+        w = std::make_unique<TForm1>(nullptr, options);
+        // The stable name, as an engineer would type it.
+        w->SPREALCOM->setEditText(link_);
+        click(w->Button1);
+        QVERIFY(w->PortIsOpen);
+        QCOMPARE(w->Button1->text(), QStringLiteral("Close"));
+    }
     void clickAndAwaitText(QPushButton *b, const QString &text)
     {
         const auto before = gw->counters().replies;
@@ -163,14 +176,8 @@ void TestEndToEnd::init()
     gw = std::make_unique<sim::GatewaySim>(o);
     std::string error;
     QVERIFY2(gw->start(&error), error.c_str());
-    w = std::make_unique<TForm1>();
-    w->ReceivePauseMs = 0; // tests that are about the pause put it back
     boxes = std::make_unique<MessageCatcher>();
-    // The stable name, as an engineer would type it.
-    w->SPREALCOM->setEditText(link_);
-    click(w->Button1);
-    QVERIFY(w->PortIsOpen);
-    QCOMPARE(w->Button1->text(), QStringLiteral("Close"));
+    openWindow({.receivePauseMs = 0}); // tests that are about the pause open their own
 }
 
 void TestEndToEnd::cleanup()
@@ -196,10 +203,26 @@ void TestEndToEnd::communicationQueryShowsIdentification()
 void TestEndToEnd::queriesFillControls()
 {
     // The receive handler's real pause, as in the field.
-    w->ReceivePauseMs = exchange::kReceivePauseMs;
+    openWindow({});
     gw->setState(unusualState());
+    // When a chunk reaches the window, shows and has its first value decoded.
+    Clock::time_point arrived, shown, decoded;
+    const auto handler = w->Comm1->OnReceiveData;
+    w->Comm1->OnReceiveData = [&, handler](SerialComm::TComm *s, const uint8_t *b, uint16_t n) {
+        arrived = Clock::now();
+        handler(s, b, n);
+    };
+    connect(w->Memo10, &QPlainTextEdit::textChanged, this, [&] { shown = Clock::now(); });
+    connect(w->Edit14, &QLineEdit::textChanged, this, [&] { decoded = Clock::now(); });
+    const QString fault = IntervalCheck::check({{"receive pause", 600, 100}, {"decode delay", 300, 100}}, [&] {
+        w->Edit14->setText(QStringLiteral("x"));
+        clickAndAwait(w->Button23);
+        return QTest::currentTestFailed() ? std::vector<double>{}
+                                          : std::vector<double>{IntervalCheck::msBetween(arrived, shown),
+                                                                IntervalCheck::msBetween(shown, decoded)};
+    });
+    QVERIFY2(fault.isEmpty(), qPrintable(fault));
 
-    clickAndAwait(w->Button23);
     QCOMPARE(w->Memo10->toPlainText(),
              QStringLiteral("QX1#MD:0#C1:247#BOA:720#BOB:010#DTA:5#DTB:0#RTM:999#XH:2#"));
     verifyShown(*w, {"MODEL=#0", "Edit14=247", "BOA=#7", "JIAOA=#2", "BOB=#0", "JIAOB=#1", "DTMA=#5", "DTMB=#0",
@@ -378,7 +401,6 @@ void TestEndToEnd::hartCommand3WithoutIdentityIsUnanswered()
     click(w->Button16);
     QVERIFY(gw->waitFor([&](const sim::Counters &c) { return c.requests > before.requests; }, 3s));
     QTRY_VERIFY_WITH_TIMEOUT(!w->Timer3->Enabled(), 3000);
-    QTest::qWait(50);
     QCOMPARE(gw->counters().replies, before.replies);
     QCOMPARE(w->Edit25->text(), QString());
     QCOMPARE(w->Exchange.pendingReply, 103);
@@ -410,20 +432,20 @@ void TestEndToEnd::silentGateway()
     const auto before = gw->counters();
     auto *b = w->findChild<QPushButton *>(button);
     QVERIFY(b);
-    QElapsedTimer clock;
-    clock.start();
-    click(b);
-    const int pending = w->Exchange.pendingReply;
-    QVERIFY(gw->waitFor([&](const sim::Counters &c) { return c.requests > before.requests; }, 2s));
-    // Nothing before the watchdog's time is up.
-    QTest::qWait(watchdogMs - 500 - int(clock.elapsed()));
-    QVERIFY(boxes->texts().isEmpty());
-    QVERIFY(w->Timer3->Enabled());
-    QTRY_VERIFY_WITH_TIMEOUT(!w->Timer3->Enabled(), 3000);
-    QVERIFY(clock.elapsed() >= watchdogMs - 50);
-    QTRY_COMPARE_WITH_TIMEOUT(boxes->texts(), messages, 1000);
-    QTest::qWait(200);
+    // From the click that arms the watchdog (from idle) to its expiry.
+    int pending = 0;
+    const QString fault = IntervalCheck::check({{"watchdog", watchdogMs, 300}}, [&]() -> std::vector<double> {
+        boxes->clear();
+        const auto clicked = Clock::now();
+        click(b);
+        pending = w->Exchange.pendingReply;
+        if (!QTest::qWaitFor([&] { return !w->Timer3->Enabled(); }, watchdogMs + 5000))
+            return {};
+        return {IntervalCheck::msBetween(clicked, Clock::now())};
+    });
+    QVERIFY2(fault.isEmpty(), qPrintable(fault));
     QCOMPARE(boxes->texts(), messages);
+    QVERIFY(gw->counters().requests > before.requests);
     QCOMPARE(gw->counters().replies, before.replies);
     // The request stays the awaited one.
     QCOMPARE(w->Exchange.pendingReply, pending);
@@ -433,9 +455,7 @@ void TestEndToEnd::splitReplyDecodedFromLastChunk()
 {
     // The field pause: with the gateway's 250 ms gap the second chunk queues
     // while the first one is handled, and the decoder sees only the second.
-    QCOMPARE(w->ReceivePauseMs, 0);
-    w->ReceivePauseMs = exchange::kReceivePauseMs;
-    QCOMPARE(w->ReceivePauseMs, 600);
+    openWindow({});
     gw->setState(unusualState());
     sim::Faults f;
     f.split = true;
@@ -552,8 +572,7 @@ void TestEndToEnd::simulatorAsSeparateProcess()
     QVERIFY2(out.contains(QLatin1String("port: /dev/pts/")), qPrintable(out));
     QVERIFY2(out.contains(QStringLiteral("link: ") + link), qPrintable(out));
 
-    TForm1 form;
-    form.ReceivePauseMs = 0;
+    TForm1 form(nullptr, {.receivePauseMs = 0});
     form.SPREALCOM->setEditText(link);
     click(form.Button1);
     QVERIFY(form.PortIsOpen);

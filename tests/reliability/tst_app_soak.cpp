@@ -326,8 +326,7 @@ void AppSoakTest::cleanupTestCase()
 
 void AppSoakTest::openWindow()
 {
-    m_w = std::make_unique<TForm1>();
-    m_w->ReceivePauseMs = 0;
+    m_w = std::make_unique<TForm1>(nullptr, TForm1Options{.receivePauseMs = 0});
     m_w->Timer2->SetInterval(kDecodeDelayMs);
     m_w->Comm1->SetReadIntervalTimeout(kReadIntervalMs);
     // Count chunks on their way to the window's own handler.

@@ -5,7 +5,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 
@@ -222,13 +221,6 @@ static int countEntries(const char *path)
 
 int countOpenFds() { return countEntries("/proc/self/fd"); }
 int countThreads() { return countEntries("/proc/self/task"); }
-
-double processCpuSeconds()
-{
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
 
 int settle(const std::function<int()> &value, int expected, milliseconds timeout)
 {

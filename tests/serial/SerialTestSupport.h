@@ -122,7 +122,6 @@ unsigned botherValue();
 
 int countOpenFds();
 int countThreads();
-double processCpuSeconds();
 // Polls `value` until it equals `expected` or the time is up; returns the last value.
 int settle(const std::function<int()> &value, int expected, milliseconds timeout);
 

@@ -2,6 +2,7 @@
 // exclusivity, hang-up, leaks, and events after the component is gone.
 #include "PortBackend.h"
 #include "SerialTestSupport.h"
+#include "../ThreadCpu.h"
 
 #include <QtTest>
 
@@ -197,6 +198,7 @@ private slots:
         log.attach(comm, *queue);
         configureForPty(comm, *pty);
         const int threads = countThreads();
+        const auto others = ThreadCpu::snapshot(); // all but the component's threads
         comm.OpenPort();
         QVERIFY(queue->waitTasks(1, milliseconds(3000)));
         QCOMPARE(settle(countThreads, threads + 2, milliseconds(2000)), threads + 2);
@@ -205,10 +207,11 @@ private slots:
         QVERIFY(queue->runUntil([&] { return log.hangups >= 1; }, milliseconds(3000)));
         QCOMPARE(settle(countThreads, threads + 1, milliseconds(3000)), threads + 1);
 
-        const double cpu = processCpuSeconds();
+        const auto idleFrom = ThreadCpu::snapshot();
         queue->runFor(milliseconds(500));
         QCOMPARE(log.hangups, 1);
-        QVERIFY2(processCpuSeconds() - cpu < 0.15, "a thread keeps running after the hang-up");
+        const double cpu = ThreadCpu::usedSince(idleFrom, others);
+        QVERIFY2(cpu < 0.03, qPrintable(QStringLiteral("%1 s of CPU after the hang-up").arg(cpu)));
         QVERIFY(comm.IsOpen());
 
         // The writer finds out on its first write and ends quietly.

@@ -1,6 +1,7 @@
 // The gateway simulator seen from the client's side: every exchange goes
 // through a plain termios descriptor on the pty, as a serial port would.
 #include "GatewaySim.h"
+#include "../ThreadCpu.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -690,6 +692,7 @@ private slots:
         QVERIFY(gw->waitFor([](const sim::Counters& n) { return n.hangups == 1; }, 2s));
         const std::string secondPath = gw->slavePath();
         QVERIFY(!secondPath.empty());
+        QVERIFY(secondPath != firstPath); // a fresh pty, not the old one
         QCOMPARE(QFileInfo(link).symLinkTarget().toStdString(), secondPath);
 
         Client again(link);
@@ -699,7 +702,6 @@ private slots:
         QVERIFY(gw->waitFor([](const sim::Counters& n) { return n.hangups == 2; }, 2s));
         gw->stop();
         QVERIFY(!QFileInfo(link).isSymLink());
-        Q_UNUSED(firstPath);
     }
 
     void linkLifecycle()
@@ -740,6 +742,7 @@ private slots:
 
     void clientsComeAndGo()
     {
+        const auto others = ThreadCpu::snapshot(); // all but the simulator's threads
         auto gw = startSim();
         QVERIFY(gw);
         const QString link = QString::fromStdString(gw->linkPath());
@@ -747,7 +750,12 @@ private slots:
             Client c(link);
             QCOMPARE(c.exchange("QQQ#QV#"), kFactoryIdent);
         }
-        QTest::qWait(50); // no client: the worker must sit idle, not spin or drop the port
+        // No client: the worker sits idle (a spinning one would use the whole
+        // time) and keeps the port for the next client.
+        const auto idleFrom = ThreadCpu::snapshot();
+        std::this_thread::sleep_for(300ms);
+        const double cpu = ThreadCpu::usedSince(idleFrom, others);
+        QVERIFY2(cpu < 0.02, qPrintable(QStringLiteral("%1 s of CPU without a client").arg(cpu)));
         Client c(link);
         QCOMPARE(c.exchange("QQQ#QV#"), kFactoryIdent);
         QElapsedTimer t;
