@@ -162,6 +162,7 @@ void TForm1::buildUi()
     FileMenu->setObjectName(QStringLiteral("FileMenu"));
     QuitAction = FileMenu->addAction(QStringLiteral("&Quit"), QKeySequence::Quit, this, &QWidget::close);
     QuitAction->setObjectName(QStringLiteral("QuitAction"));
+    buildProfileActions();
 
     // Title row
     auto *title = new QHBoxLayout;
