@@ -9,6 +9,10 @@
 
 #include <nlohmann/json.hpp>
 
+#ifdef NX_HAVE_CAPTURE
+#include <pcap/pcap.h>
+#endif
+
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -80,6 +84,7 @@ private slots:
     void hartScanFindsEachAddress();
     void silentGatewayTimesOut();
     void portErrors();
+    void captureWritesEachExchange();
 };
 
 void TstNx260ctl::infoAndShow()
@@ -332,6 +337,32 @@ void TstNx260ctl::portErrors()
     const Result r = gw.run({"show"});
     QCOMPARE(r.code, 3);
     QVERIFY2(r.err.find("show: QQQ#QH00#: the port") != std::string::npos, r.err.c_str());
+}
+
+void TstNx260ctl::captureWritesEachExchange()
+{
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("x.pcap").toStdString();
+    Gateway gw(transparent());
+    QVERIFY(gw.started());
+    const Result r = gw.run({"--capture", path, "hart", "read"});
+#ifdef NX_HAVE_CAPTURE
+    QCOMPARE(r.code, 0);
+    char error[PCAP_ERRBUF_SIZE] = {};
+    pcap_t *p = pcap_open_offline(path.c_str(), error);
+    QVERIFY2(p, error);
+    int packets = 0;
+    pcap_pkthdr *header = nullptr;
+    const u_char *data = nullptr;
+    while (pcap_next_ex(p, &header, &data) == 1)
+        ++packets;
+    pcap_close(p);
+    QCOMPARE(packets, 4); // command 0 and command 3, each request and reply
+#else
+    QCOMPARE(r.code, 2);
+    QVERIFY(r.err.find("this build cannot capture") != std::string::npos);
+    QCOMPARE(gw.requests(), uint64_t(0));
+#endif
 }
 
 QTEST_GUILESS_MAIN(TstNx260ctl)
