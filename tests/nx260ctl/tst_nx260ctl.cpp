@@ -85,6 +85,7 @@ private slots:
     void silentGatewayTimesOut();
     void portErrors();
     void captureWritesEachExchange();
+    void manPageNamesWhatHelpNames();
 };
 
 void TstNx260ctl::infoAndShow()
@@ -363,6 +364,25 @@ void TstNx260ctl::captureWritesEachExchange()
     QVERIFY(r.err.find("this build cannot capture") != std::string::npos);
     QCOMPARE(gw.requests(), uint64_t(0));
 #endif
+}
+
+// Every option, command and key of --help appears in the man page.
+void TstNx260ctl::manPageNamesWhatHelpNames()
+{
+    QFile man(QStringLiteral(NX260CTL_MAN));
+    QVERIFY(man.open(QIODevice::ReadOnly));
+    const QString page = QString::fromUtf8(man.readAll()).replace(QStringLiteral("\\-"), QStringLiteral("-"));
+    const QString help = QString::fromUtf8(nx260ctl::helpText());
+    static const QRegularExpression names(QStringLiteral("--[a-z]+|\\b[a-z0-9]+(\\.[a-zN_]+)+\\b|^  (?<command>[a-z]+(?: [a-z]+)?)(?= {2,}| \\[| [A-Z])"),
+                                          QRegularExpression::MultilineOption);
+    int count = 0;
+    for (auto it = names.globalMatch(help); it.hasNext();) {
+        const auto m = it.next();
+        const QString name = m.hasCaptured("command") ? m.captured("command") : m.captured(0);
+        QVERIFY2(page.contains(name), qPrintable(name));
+        ++count;
+    }
+    QVERIFY(count > 30);
 }
 
 QTEST_GUILESS_MAIN(TstNx260ctl)
