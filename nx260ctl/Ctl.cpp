@@ -280,7 +280,8 @@ private:
     // --- port and exchanges
     void openPort();
     std::vector<uint8_t> config(const std::string &command, const exchange::Bytes &request, const std::string &what);
-    std::optional<hart::ReplyFrame> hart(const std::string &what, const hart::Bytes &frame, bool absentIsError = true);
+    std::optional<hart::ReplyFrame> hartExchange(const std::string &what, const hart::Bytes &frame,
+                                                bool absentIsError = true);
 
     // --- settings
     exchange::GatewaySettings query(const std::string &command, bool system, bool instruments);
@@ -359,7 +360,8 @@ std::vector<uint8_t> Session::config(const std::string &command, const exchange:
     fail(NoReply, name + ": no " + what + " within " + std::to_string(o_.timeout.count()) + " ms");
 }
 
-std::optional<hart::ReplyFrame> Session::hart(const std::string &what, const hart::Bytes &frame, bool absentIsError)
+std::optional<hart::ReplyFrame> Session::hartExchange(const std::string &what, const hart::Bytes &frame,
+                                                       bool absentIsError)
 {
     openPort();
     const exchange::ExchangeReply r = link_.hartRequest(frame, o_.timeout);
@@ -376,6 +378,8 @@ std::optional<hart::ReplyFrame> Session::hart(const std::string &what, const har
         fail(NoReply, msg);
     }
     auto f = hart::completeReply(r.bytes.data(), r.bytes.size());
+    if (!f)
+        fail(NoReply, what + ": no complete HART reply: " + hexText(r.bytes));
     if (!f->checksumOk)
         fail(Differs, what + ": reply checksum error: " + hexText(r.bytes));
     return f;
@@ -657,7 +661,7 @@ int Session::hartId()
     need(1, "hart id [--address A] [--secondary] [--preambles N]");
     const std::string what = command0Name(o_.address);
     const auto frame = hart::command0Frame(addressIndex(o_.address), !o_.secondary, o_.preambles);
-    const auto reply = hart(what, frame);
+    const auto reply = hartExchange(what, frame);
     checkResponse(what, *reply);
     const auto id = hart::command0Identity(*reply);
     if (!id)
@@ -682,7 +686,7 @@ int Session::hartRead()
         identity = *o_.identity;
     } else {
         const std::string what = command0Name(o_.address);
-        const auto reply = hart(what, hart::command0Frame(addressIndex(o_.address), !o_.secondary, o_.preambles));
+        const auto reply = hartExchange(what, hart::command0Frame(addressIndex(o_.address), !o_.secondary, o_.preambles));
         checkResponse(what, *reply);
         const auto id = hart::command0Identity(*reply);
         if (!id)
@@ -693,7 +697,7 @@ int Session::hartRead()
     const auto frame = hart::command3Frame(addressIndex(o_.address), !o_.secondary, identity, o_.preambles);
     const auto start = std::chrono::steady_clock::now();
     for (int round = 0;; ++round) {
-        const auto reply = hart(what, frame);
+        const auto reply = hartExchange(what, frame);
         checkResponse(what, *reply);
         const hart::DynamicVariables v = hart::command3Variables(*reply);
         constexpr uint8_t kMilliamperes = 39;
@@ -762,7 +766,7 @@ int Session::hartSend()
     if (frame.empty())
         fail(Usage, "hart send: the frame does not fit");
     const std::string what = "hart send: " + hexText(typed);
-    const auto reply = hart(what, frame);
+    const auto reply = hartExchange(what, frame);
     const std::vector<uint8_t> sent(frame.begin(), frame.end());
     const std::string replyHex = hexText(frameBytes(*reply));
     if (o_.json)
@@ -780,7 +784,7 @@ int Session::hartScan()
     int count = 0;
     for (int a = o_.from; a <= o_.to; ++a) {
         const std::string what = command0Name(a);
-        const auto reply = hart(what, hart::command0Frame(addressIndex(a), !o_.secondary, o_.preambles), false);
+        const auto reply = hartExchange(what, hart::command0Frame(addressIndex(a), !o_.secondary, o_.preambles), false);
         if (!reply || reply->responseCode != 0)
             continue;
         const auto id = hart::command0Identity(*reply);
