@@ -4,6 +4,7 @@
 #include "GatewaySim.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -82,6 +83,7 @@ private slots:
     void badProfileSendsNothing();
     void hartIdReadSend();
     void hartScanFindsEachAddress();
+    void hartReadWatchRepeats();
     void silentGatewayTimesOut();
     void portErrors();
     void captureWritesEachExchange();
@@ -305,6 +307,37 @@ void TstNx260ctl::hartScanFindsEachAddress()
     QCOMPARE(gw.run({"hart", "id", "--address", "3", "--timeout", "150"}).code, 4);
     QCOMPARE(gw.run({"hart", "id", "--address", "5"}).code, 0);
     QCOMPARE(gw.run({"hart", "scan", "--from", "3", "--to", "4", "--timeout", "100"}).code, 4);
+}
+
+// --watch keeps reading at its pace until stopped; with --json one document
+// per line.
+void TstNx260ctl::hartReadWatchRepeats()
+{
+    Gateway gw(transparent());
+    QVERIFY(gw.started());
+    QProcess p;
+    p.start(QStringLiteral(NX260CTL_EXE),
+            {"--port", QString::fromStdString(gw.sim().slavePath()), "--json", "hart", "read", "--watch", "1"});
+    QVERIFY(p.waitForStarted());
+    QList<QByteArray> lines;
+    QElapsedTimer t;
+    qint64 first = 0;
+    t.start();
+    while (lines.size() < 3 && t.elapsed() < 10000 && p.waitForReadyRead(10000)) {
+        while (p.canReadLine()) {
+            lines << p.readLine();
+            if (lines.size() == 1)
+                first = t.elapsed();
+        }
+    }
+    const qint64 third = t.elapsed();
+    p.kill();
+    p.waitForFinished();
+    QCOMPARE(lines.size(), 3);
+    QVERIFY2(third - first >= 1900, QByteArray::number(third - first)); // one reading a second
+    for (const QByteArray &line : lines)
+        QCOMPARE(Json::parse(line.toStdString())["variables"].size(), size_t(4));
+    QCOMPARE(gw.sim().counters().hartReplies, uint64_t(4)); // command 0 once, then command 3 each time
 }
 
 void TstNx260ctl::silentGatewayTimesOut()
