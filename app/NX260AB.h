@@ -87,6 +87,7 @@ public:
     // --- menu bar (tools beyond the form's own controls) ---
     QMenuBar *MenuBar;
     QMenu *FileMenu;
+    QAction *SaveProfileAction, *LoadProfileAction; // before QuitAction
     QAction *QuitAction;
 
     // Traffic monitor, HART diagnostics, trend and status bar.
@@ -135,6 +136,16 @@ public slots:
     void Timer2Timer();
     void Timer3Timer();
 
+    // File menu: profiles hold the settings controls' values; loading fills
+    // the controls only, nothing is sent until a Set button is pressed.
+    void SaveProfileClick();
+    void LoadProfileClick();
+
+public:
+    // The two halves without the file dialogs; false after a message box.
+    bool saveProfile(const QString &path);
+    bool loadProfile(const QString &path);
+
 public:
     void Comm1ReceiveData(SerialComm::TComm *Sender, const uint8_t *Buffer, uint16_t BufferLength);
     void Comm1RequestHangup(SerialComm::TComm *Sender);
@@ -146,6 +157,7 @@ private:
     const int m_receivePauseMs; // the receive handler's pause
 
     void buildUi();
+    void buildProfileActions();
     void showMessage(const QString &text);
     // Strict conversion of a control's text; shows the conversion error and
     // returns nullopt on failure.
