@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the normal build, the
-# AddressSanitizer/UBSan build, short libFuzzer runs of the decoders, then
-# ThreadSanitizer for the threaded libraries.
+# AddressSanitizer/UBSan build, short libFuzzer runs of the decoders,
+# ThreadSanitizer for the threaded libraries, then the Windows build with its
+# tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh
 
 jobs=$(nproc)
-for preset in default asan fuzz tsan; do
+for preset in default asan fuzz tsan windows; do
   if [[ $preset == fuzz ]]; then
     scripts/fuzz.sh
+    continue
+  fi
+  if [[ $preset == windows ]]; then
+    scripts/wine_test.sh
     continue
   fi
   echo "=== $preset: configure and build"

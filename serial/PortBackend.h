@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -82,7 +83,8 @@ public:
     // Opens the device exclusively and checks it is a serial port.
     virtual OpenResult open(const std::string &name) = 0;
     virtual void purge(unsigned flags) = 0;
-    virtual void applyLineSettings(const LineSettings &settings) = 0;
+    // Returns false with errno set when the driver refuses the settings.
+    virtual bool applyLineSettings(const LineSettings &settings) = 0;
     virtual void applyTimeouts(const Timeouts &timeouts) = 0;
     // Creates the (manual-reset, unsignalled) close event and the writer's
     // request wake-up. Returns false with errno set on failure.
@@ -113,5 +115,11 @@ public:
 };
 
 std::unique_ptr<PortBackend> createPortBackend();
+
+// OpenPort takes its backend from here when one is set (tests put a driver
+// behind it that refuses what a pseudo-terminal accepts); an empty factory
+// restores createPortBackend. Set it only while no component is opening.
+using PortBackendFactory = std::function<std::unique_ptr<PortBackend>()>;
+void setPortBackendFactory(PortBackendFactory factory);
 
 } // namespace SerialComm::detail

@@ -29,7 +29,14 @@
 #include <termios.h>
 #include <unistd.h>
 
-namespace SerialComm::detail {
+namespace SerialComm {
+
+std::string systemErrorText(int error)
+{
+    return std::strerror(error);
+}
+
+namespace detail {
 
 namespace {
 
@@ -239,10 +246,11 @@ public:
         // include the close event.
     }
 
-    void applyLineSettings(const LineSettings &s) override
+    bool applyLineSettings(const LineSettings &s) override
     {
         m_ignoreNull.store(s.ignoreNullChar);
-        posixApplyLine(m_fd, s);
+        const bool applied = posixApplyLine(m_fd, s);
+        const int lineError = errno;
 
         // Drivers without modem lines (pseudo-terminals) answer ENOTTY: fine.
         int dtr = TIOCM_DTR;
@@ -253,6 +261,8 @@ public:
         const bool rtsOn = s.rtsControl == TRtsControl::RtsEnable || s.rtsControl == TRtsControl::RtsHandshake;
         if (!toggle || !m_rs485)
             ioctl(m_fd, rtsOn ? TIOCMBIS : TIOCMBIC, &rts);
+        errno = lineError;
+        return applied;
     }
 
     void applyTimeouts(const Timeouts &t) override
@@ -604,4 +614,5 @@ std::unique_ptr<PortBackend> createPortBackend()
     return std::make_unique<PosixPort>();
 }
 
-} // namespace SerialComm::detail
+} // namespace detail
+} // namespace SerialComm

@@ -2,6 +2,7 @@
 // an event recorder, a real pseudo-terminal pair and process probes.
 #pragma once
 
+#include "DeviceLink.h"
 #include "SerialComm.h"
 
 #include <chrono>
@@ -115,6 +116,7 @@ struct LineState {
     uint8_t vtime = 0;
 };
 bool readLineState(int fd, LineState &state);
+bool readLineView(int fd, LineView &view);
 // Changes the speed behind the component's back.
 bool setLineSpeed(int fd, uint32_t baud);
 unsigned cbaudMask();
