@@ -162,6 +162,7 @@ void TForm1::buildUi()
     FileMenu->setObjectName(QStringLiteral("FileMenu"));
     QuitAction = FileMenu->addAction(QStringLiteral("&Quit"), QKeySequence::Quit, this, &QWidget::close);
     QuitAction->setObjectName(QStringLiteral("QuitAction"));
+    buildProfileActions();
 
     // Title row
     auto *title = new QHBoxLayout;
@@ -929,23 +930,57 @@ void TForm1::decodeHartCommand3()
     }
 }
 
+namespace {
+
+// A decoded index selects its item; one outside the list leaves no selection.
+void selectDecoded(QComboBox *box, const std::optional<int> &index, int bias = 0)
+{
+    if (!index)
+        return;
+    const int i = *index - bias;
+    box->setCurrentIndex(i >= 0 && i < box->count() ? i : -1);
+}
+
+void showDecoded(QLineEdit *edit, const std::optional<std::string> &text)
+{
+    if (text)
+        edit->setText(latin1(*text));
+}
+
+} // namespace
+
 void TForm1::decodeConfig(bool instruments)
 {
     Exchange.pendingReply = exchange::PendingNone;
     Exchange.timeoutKind = exchange::TimeoutNone;
-    const exchange::ConfigDecodeResult result = instruments
-        ? exchange::decodeInstrumentTable(Exchange.receivedText)
-        : exchange::decodeSystemParameters(Exchange.receivedText);
-    for (const exchange::FieldUpdate &u : result.updates) {
-        const QString name = QString::fromStdString(u.control);
-        if (u.kind == exchange::FieldUpdate::ComboIndex) {
-            if (auto *box = findChild<QComboBox *>(name))
-                box->setCurrentIndex(u.index >= 0 && u.index < box->count() ? u.index : -1);
-        } else if (auto *edit = findChild<QLineEdit *>(name)) {
-            edit->setText(latin1(u.text));
+    // The decoders stop at a conversion error; what they decoded before it
+    // is still applied, then the error is shown.
+    std::optional<std::string> error;
+    if (instruments) {
+        const exchange::InstrumentReply reply = exchange::decodeInstrumentTable(Exchange.receivedText);
+        for (size_t i = 0; i < reply.rows.size(); ++i) {
+            const exchange::InstrumentSettings &row = reply.rows[i];
+            selectDecoded(SBZHU[i], row.mode);
+            selectDecoded(NEIXING[i], row.type);
+            selectDecoded(QIADF[i], row.preambles, exchange::kPreamblesMin);
+            showDecoded(DTM[i], reply.intervalText[i]);
         }
+        error = reply.error;
+    } else {
+        const exchange::SystemReply reply = exchange::decodeSystemParameters(Exchange.receivedText);
+        const exchange::SystemSettings &s = reply.settings;
+        selectDecoded(MODEL, s.mode);
+        showDecoded(Edit14, reply.addressText);
+        selectDecoded(BOA, s.rs485a.baud);
+        selectDecoded(JIAOA, s.rs485a.parity);
+        selectDecoded(BOB, s.rs485b.baud);
+        selectDecoded(JIAOB, s.rs485b.parity);
+        selectDecoded(DTMA, s.rs485a.returnTime);
+        selectDecoded(DTMB, s.rs485b.returnTime);
+        showDecoded(RTD, reply.intervalText);
+        error = reply.error;
     }
-    if (result.error)
-        showMessage(latin1(*result.error));
+    if (error)
+        showMessage(latin1(*error));
     Exchange.pendingReply = exchange::PendingNone;
 }

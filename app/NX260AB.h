@@ -80,6 +80,7 @@ public:
     // --- menu bar (tools beyond the form's own controls) ---
     QMenuBar *MenuBar;
     QMenu *FileMenu;
+    QAction *SaveProfileAction, *LoadProfileAction; // before QuitAction
     QAction *QuitAction;
 
     // --- non-visual members ---
@@ -129,6 +130,16 @@ public slots:
     void Timer2Timer();
     void Timer3Timer();
 
+    // File menu: profiles hold the settings controls' values; loading fills
+    // the controls only, nothing is sent until a Set button is pressed.
+    void SaveProfileClick();
+    void LoadProfileClick();
+
+public:
+    // The two halves without the file dialogs; false after a message box.
+    bool saveProfile(const QString &path);
+    bool loadProfile(const QString &path);
+
 public:
     void Comm1ReceiveData(SerialComm::TComm *Sender, const uint8_t *Buffer, uint16_t BufferLength);
     void Comm1RequestHangup(SerialComm::TComm *Sender);
@@ -138,6 +149,7 @@ protected:
 
 private:
     void buildUi();
+    void buildProfileActions();
     void showMessage(const QString &text);
     // Strict conversion of a control's text; shows the conversion error and
     // returns nullopt on failure.

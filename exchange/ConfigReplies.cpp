@@ -9,12 +9,12 @@ namespace exchange {
 
 namespace {
 
-// Reads fixed-width values after one key and collects what to set. Fields
-// beyond the end of the reply are simply absent: a text takes what is there,
-// an index converts what is there (possibly nothing, which fails).
+// Reads fixed-width values after one key. Fields beyond the end of the reply
+// are simply absent: a text takes what is there, an index converts what is
+// there (possibly nothing, which fails).
 class KeyReader {
 public:
-    KeyReader(std::string_view reply, ConfigDecodeResult &result) : reply_(reply), result_(result) {}
+    KeyReader(std::string_view reply, std::optional<std::string> &error) : reply_(reply), error_(error) {}
 
     // Finds the key's first occurrence, searching from the start every time.
     bool find(std::string_view key)
@@ -26,26 +26,31 @@ public:
         return true;
     }
 
-    // Converts the field at offset/width as an item index, minus bias.
-    // Returns false (and records the conversion message) when it is not a
-    // number; decoding stops there.
-    bool index(size_t offset, size_t width, const std::string &control, int bias = 0)
+    // Converts the field at offset/width into `into`. Returns false (and
+    // records the conversion message) when it is not a number; decoding
+    // stops there.
+    bool index(size_t offset, size_t width, std::optional<int> &into)
     {
         const std::string_view field = this->field(offset, width);
         const std::optional<int32_t> value = strictToInt(field);
         if (!value) {
-            result_.error = notAnIntegerMessage(field);
+            error_ = notAnIntegerMessage(field);
             return false;
         }
-        // One or two characters hold at most a two-digit number, so the
-        // subtraction cannot overflow.
-        result_.updates.push_back({FieldUpdate::ComboIndex, control, static_cast<int>(*value) - bias, {}});
+        into = static_cast<int>(*value);
         return true;
     }
 
-    void text(size_t offset, size_t width, const std::string &control)
+    // The characters as they stand; `number` gets their value when they are
+    // exactly `width` decimal digits.
+    void text(size_t offset, size_t width, std::optional<std::string> &into, std::optional<int> &number)
     {
-        result_.updates.push_back({FieldUpdate::EditText, control, 0, std::string(field(offset, width))});
+        const std::string_view field = this->field(offset, width);
+        into = std::string(field);
+        const bool digits = field.size() == width
+            && field.find_first_not_of("0123456789") == std::string_view::npos;
+        if (digits)
+            number = static_cast<int>(*strictToInt(field));
     }
 
 private:
@@ -58,50 +63,50 @@ private:
     }
 
     std::string_view reply_;
-    ConfigDecodeResult &result_;
+    std::optional<std::string> &error_;
     size_t valueStart_ = 0;
 };
 
 } // namespace
 
-ConfigDecodeResult decodeSystemParameters(std::string_view receivedText)
+SystemReply decodeSystemParameters(std::string_view receivedText)
 {
-    ConfigDecodeResult result;
-    KeyReader r(receivedText, result);
+    SystemReply result;
+    SystemSettings &s = result.settings;
+    KeyReader r(receivedText, result.error);
 
-    if (r.find("MD:") && !r.index(0, 1, "MODEL"))
+    if (r.find("MD:") && !r.index(0, 1, s.mode))
         return result;
     if (r.find("C1:"))
-        r.text(0, 3, "Edit14");
-    if (r.find("BOA:") && !(r.index(0, 1, "BOA") && r.index(1, 1, "JIAOA")))
+        r.text(0, 3, result.addressText, s.address);
+    if (r.find("BOA:") && !(r.index(0, 1, s.rs485a.baud) && r.index(1, 1, s.rs485a.parity)))
         return result;
-    if (r.find("BOB:") && !(r.index(0, 1, "BOB") && r.index(1, 1, "JIAOB")))
+    if (r.find("BOB:") && !(r.index(0, 1, s.rs485b.baud) && r.index(1, 1, s.rs485b.parity)))
         return result;
-    if (r.find("DTA:") && !r.index(0, 1, "DTMA"))
+    if (r.find("DTA:") && !r.index(0, 1, s.rs485a.returnTime))
         return result;
-    if (r.find("DTB:") && !r.index(0, 1, "DTMB"))
+    if (r.find("DTB:") && !r.index(0, 1, s.rs485b.returnTime))
         return result;
     if (r.find("RTM:"))
-        r.text(0, 3, "RTD");
+        r.text(0, 3, result.intervalText, s.interval);
     return result;
 }
 
-ConfigDecodeResult decodeInstrumentTable(std::string_view receivedText)
+InstrumentReply decodeInstrumentTable(std::string_view receivedText)
 {
-    static constexpr std::array<std::string_view, 4> kKeys = {"T01:", "T02:", "T03:", "T04:"};
+    static constexpr std::array<std::string_view, kInstrumentRows> kKeys = {"T01:", "T02:", "T03:", "T04:"};
 
-    ConfigDecodeResult result;
-    KeyReader r(receivedText, result);
+    InstrumentReply result;
+    KeyReader r(receivedText, result.error);
 
     for (size_t row = 0; row < kKeys.size(); ++row) {
         if (!r.find(kKeys[row]))
             continue;
-        const std::string n = std::to_string(row + 1);
-        // Preamble list items run "4".."9", so the digit's value minus 4 is
-        // the item index; lower digits give an index outside the list.
-        if (!(r.index(0, 1, "SBZHU" + n) && r.index(1, 2, "NEIXING" + n) && r.index(3, 1, "QIADF" + n, 4)))
+        InstrumentSettings &s = result.rows[row];
+        // The preamble digit is the count itself ("4".."9").
+        if (!(r.index(0, 1, s.mode) && r.index(1, 2, s.type) && r.index(3, 1, s.preambles)))
             return result;
-        r.text(4, 3, "DTM" + n);
+        r.text(4, 3, result.intervalText[row], s.interval);
     }
     return result;
 }

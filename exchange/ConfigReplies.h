@@ -1,29 +1,38 @@
-// Decoding of the gateway's system parameter and instrument table replies.
-// The decoders are pure: they return what to set, in order, and the window
-// applies it to its controls.
+// Decoding of the gateway's system parameter and instrument table replies
+// into the settings model. The decoders are pure; the window maps the result
+// to its controls, the command-line tool to its keys.
 #pragma once
 
+#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
+
+#include "Settings.h"
 
 namespace exchange {
 
-struct FieldUpdate {
-    enum Kind { ComboIndex, EditText };
-    Kind kind;
-    std::string control; // objectName of the combo or edit
-    int index = 0;       // ComboIndex: item index as decoded (may be out of the list's range)
-    std::string text;    // EditText: the characters present, as they stand
+// Fields decode in the order of the reply's keys (MD, C1, BOA, BOB, DTA, DTB,
+// RTM); a conversion error stops decoding there, and everything decoded
+// before it stays in the result. Choice indexes are reported as sent, even
+// outside their list.
+struct SystemReply {
+    SystemSettings settings;
+    // The three characters of "C1:" and "RTM:" as they stand (fewer when the
+    // reply ends early). settings.address / settings.interval hold their value
+    // only when they are exactly three decimal digits.
+    std::optional<std::string> addressText;
+    std::optional<std::string> intervalText;
+    std::optional<std::string> error; // conversion message; decoding stopped there
 };
 
-struct ConfigDecodeResult {
-    std::vector<FieldUpdate> updates;  // apply in this order
-    std::optional<std::string> error;  // conversion message; decoding stopped there
+struct InstrumentReply {
+    std::array<InstrumentSettings, kInstrumentRows> rows; // preambles: the digit's value
+    std::array<std::optional<std::string>, kInstrumentRows> intervalText;
+    std::optional<std::string> error;
 };
 
-ConfigDecodeResult decodeSystemParameters(std::string_view receivedText);
-ConfigDecodeResult decodeInstrumentTable(std::string_view receivedText);
+SystemReply decodeSystemParameters(std::string_view receivedText);
+InstrumentReply decodeInstrumentTable(std::string_view receivedText);
 
 } // namespace exchange

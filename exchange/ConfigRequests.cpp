@@ -16,7 +16,6 @@ constexpr int kMaxDigitIndex = 9;      // one index digit
 constexpr int kMaxTwoDigitIndex = 99;  // two-digit index
 constexpr int kMaxRawIndex = 5;        // data return time list: 0x00..0x05
 constexpr int kMaxPreambleIndex = 5;   // items "4".."9"
-constexpr int kInstrumentRows = 4;
 
 // Accumulates one request's characters.
 class Request {
@@ -126,6 +125,72 @@ std::string factorySerialRequest(int32_t serial, int32_t inspector)
     const int n = std::snprintf(text, sizeof text, "QRTNVK#PCBSN:%08d,%03d#", static_cast<int>(serial),
                                 static_cast<int>(inspector));
     return std::string(text, static_cast<size_t>(n));
+}
+
+} // namespace exchange
+
+namespace exchange {
+
+namespace {
+
+bool touched(const PortSettings &p) { return p.baud || p.parity; }
+bool touched(const InstrumentSettings &r) { return r.mode || r.type || r.preambles || r.interval; }
+
+} // namespace
+
+std::optional<std::vector<SetRequest>> setRequests(const GatewaySettings &change, const GatewaySettings &current,
+                                                   std::string *problem)
+{
+    const GatewaySettings all = merged(current, change);
+    const SystemSettings &s = all.system;
+    std::vector<SetRequest> out;
+    bool ok = true;
+    // Adds one request; an empty build (value out of range) or a missing
+    // field spoils the whole set, so nothing partial is ever sent.
+    auto add = [&](const char *name, bool complete, auto build) {
+        if (!ok)
+            return;
+        Bytes bytes = complete ? build() : Bytes{};
+        if (bytes.empty()) {
+            ok = false;
+            if (problem)
+                *problem = name;
+            return;
+        }
+        out.push_back({name, std::move(bytes)});
+    };
+
+    const SystemSettings &c = change.system;
+    if (c.address)
+        add("address", true, [&] { return setSlaveAddress(*s.address); });
+    if (touched(c.rs485a))
+        add("rs485a", s.rs485a.baud && s.rs485a.parity,
+            [&] { return setRs485('A', *s.rs485a.baud, *s.rs485a.parity); });
+    if (touched(c.rs485b))
+        add("rs485b", s.rs485b.baud && s.rs485b.parity,
+            [&] { return setRs485('B', *s.rs485b.baud, *s.rs485b.parity); });
+    if (c.mode)
+        add("mode", true, [&] { return setCommunicationMode(*s.mode); });
+    if (c.rs485a.returnTime)
+        add("rs485a.return_time", true, [&] { return setDataReturnTime('A', *s.rs485a.returnTime); });
+    if (c.rs485b.returnTime)
+        add("rs485b.return_time", true, [&] { return setDataReturnTime('B', *s.rs485b.returnTime); });
+    if (c.interval)
+        add("interval", true, [&] { return setCommunicationInterval(*s.interval); });
+    if (c.channels)
+        add("channels", true, [&] { return setChannelModel(*s.channels); });
+    for (int row = 1; row <= kInstrumentRows; ++row) {
+        const InstrumentSettings &r = all.instruments[static_cast<size_t>(row - 1)];
+        if (!touched(change.instruments[static_cast<size_t>(row - 1)]))
+            continue;
+        static const char *const names[] = {"instrument.1", "instrument.2", "instrument.3", "instrument.4"};
+        add(names[row - 1], r.mode && r.type && r.preambles && r.interval, [&] {
+            return setInstrument(row, *r.mode, *r.type, *r.preambles - kPreamblesMin, *r.interval);
+        });
+    }
+    if (!ok)
+        return std::nullopt;
+    return out;
 }
 
 } // namespace exchange

@@ -6,8 +6,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "Settings.h"
 
 namespace exchange {
 
@@ -39,5 +42,20 @@ Bytes setChannelModel(int index);
 Bytes setInstrument(int row, int modeIndex, int typeIndex, int preambleIndex, int interval);
 // "QRTNVK#PCBSN:" serial (at least 8 digits) "," inspector (at least 3 digits) "#"
 std::string factorySerialRequest(int32_t serial, int32_t inspector);
+
+// One set request built from the settings model, named by the settings it
+// carries ("mode", "rs485a", "instrument.2" ...).
+struct SetRequest {
+    std::string name;
+    Bytes bytes;
+};
+
+// The set requests for every group of settings that has a field in `change`,
+// in the order the window lists them. A group is sent whole (both RS485 baud
+// and parity, a whole instrument row), so its missing fields come from
+// `current`. nullopt when a group cannot be completed or a value does not
+// encode; *problem then names the group.
+std::optional<std::vector<SetRequest>> setRequests(const GatewaySettings &change, const GatewaySettings &current,
+                                                   std::string *problem = nullptr);
 
 } // namespace exchange

@@ -21,6 +21,7 @@
 
 #include "ConfigReplies.h"
 #include "ConfigRequests.h"
+#include "DecodedControls.h"
 #include "FuzzCheck.h"
 
 using exchange::ConfigDecodeResult;
@@ -276,14 +277,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const fuzzcheck::ExactCopy reply(data, size);
     std::vector<std::optional<Decoded>> decoded;
 
-    const ConfigDecodeResult system = exchange::decodeSystemParameters(reply.text());
+    const ConfigDecodeResult system = exchange::flat(exchange::decodeSystemParameters(reply.text()));
     checkUpdates(reply.text(), systemKeys(), system, decoded);
-    FUZZ_CHECK(sameResult(system, exchange::decodeSystemParameters(reply.text())));
+    FUZZ_CHECK(sameResult(system, exchange::flat(exchange::decodeSystemParameters(reply.text()))));
     roundTripSystem(decoded);
 
-    const ConfigDecodeResult table = exchange::decodeInstrumentTable(reply.text());
+    const ConfigDecodeResult table = exchange::flat(exchange::decodeInstrumentTable(reply.text()));
     checkUpdates(reply.text(), instrumentKeys(), table, decoded);
-    FUZZ_CHECK(sameResult(table, exchange::decodeInstrumentTable(reply.text())));
+    FUZZ_CHECK(sameResult(table, exchange::flat(exchange::decodeInstrumentTable(reply.text()))));
     roundTripInstruments(decoded);
     return 0;
 }

@@ -323,6 +323,8 @@ Reply GatewayDevice::handleHart(const Bytes& frame, std::chrono::steady_clock::t
 
     bool undecided = false;
     std::size_t pos = headerLength(frame.data(), frame.size(), &undecided);
+    if (pos > 0 && !(hart.addressMask & (1u << frame[0])))
+        return {}; // no instrument at this address
     while (pos < frame.size() && frame[pos] == kPreamble)
         ++pos;
     if (pos >= frame.size())

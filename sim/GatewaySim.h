@@ -71,6 +71,10 @@ struct HartDevice {
     std::uint8_t flags = 0x00;
     std::array<std::uint8_t, 3> deviceId{0x01, 0xE2, 0x40}; // 123456
     int replyPreambles = 5;
+    // HART addresses (1..32, the transparent header's first byte + 1) the
+    // instrument answers at: bit n-1 for address n. Frames without the
+    // header are always answered.
+    std::uint32_t addressMask = 0xFFFFFFFFu;
 
     bool operator==(const HartDevice&) const = default;
 };

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <iostream>
 #include <pthread.h>
+#include <algorithm>
 #include <string>
 
 namespace {
@@ -27,6 +28,7 @@ void usage(std::FILE* out)
         "  --garbage          send random bytes instead of the replies\n"
         "  --hangup-after N   close the port after N requests\n"
         "  --reopen           after a hang-up, open a fresh port under the same link\n"
+        "  --hart-addresses L HART addresses with an instrument, e.g. 1,3,7 (default: all 1..32)\n"
         "  --seed N           seed of the process noise and garbage bytes\n"
         "  --quiet            do not trace requests and replies on stderr\n"
         "  --help             this text\n",
@@ -85,6 +87,19 @@ int main(int argc, char** argv)
             options.faults.hangupAfter = number("--hangup-after", 0, 1000000000);
         } else if (arg == "--reopen") {
             options.faults.reopenAfterHangup = true;
+        } else if (arg == "--hart-addresses") {
+            options.hart.addressMask = 0;
+            std::string list = value("--hart-addresses");
+            for (std::size_t at = 0; at <= list.size();) {
+                const std::size_t comma = std::min(list.find(',', at), list.size());
+                int address = 0;
+                if (!toInt(list.substr(at, comma - at).c_str(), 1, 32, address)) {
+                    std::fprintf(stderr, "nx260-gateway-sim: bad value for --hart-addresses\n");
+                    return 2;
+                }
+                options.hart.addressMask |= 1u << (address - 1);
+                at = comma + 1;
+            }
         } else if (arg == "--seed") {
             options.seed = static_cast<std::uint32_t>(number("--seed", 0, 2147483647));
         } else if (arg == "--quiet") {

@@ -1,4 +1,5 @@
 #include "ConfigReplies.h"
+#include "DecodedControls.h"
 #include "ConfigRequests.h"
 #include "StrictInt.h"
 
@@ -13,6 +14,9 @@ using namespace exchange;
 
 
 namespace {
+
+ConfigDecodeResult decodeSystem(std::string_view reply) { return flat(decodeSystemParameters(reply)); }
+ConfigDecodeResult decodeTable(std::string_view reply) { return flat(decodeInstrumentTable(reply)); }
 
 std::string_view view(const QByteArray &a) { return {a.constData(), static_cast<size_t>(a.size())}; }
 QByteArray qbytes(const std::string &s) { return QByteArray(s.data(), qsizetype(s.size())); }
@@ -132,7 +136,7 @@ void TestConfigReplies::systemParameters_data()
 void TestConfigReplies::systemParameters()
 {
     QFETCH(QByteArray, reply);
-    check(decodeSystemParameters(view(reply)));
+    check(decodeSystem(view(reply)));
 }
 
 void TestConfigReplies::instrumentTable_data()
@@ -190,7 +194,7 @@ void TestConfigReplies::instrumentTable_data()
 void TestConfigReplies::instrumentTable()
 {
     QFETCH(QByteArray, reply);
-    check(decodeInstrumentTable(view(reply)));
+    check(decodeTable(view(reply)));
 }
 
 namespace {
@@ -258,7 +262,8 @@ void TestConfigReplies::roundTripSystemParameters()
                                                QByteArray("BOB:") + bob + jiaob, QByteArray("DTA:") + dta,
                                                QByteArray("DTB:") + dtb, "RTM:" + rtm},
                                               rng);
-        const ConfigDecodeResult r = decodeSystemParameters(view(reply));
+        const SystemReply decoded = decodeSystemParameters(view(reply));
+        const ConfigDecodeResult r = flat(decoded);
         QVERIFY2(!r.error, reply.toHex(' ').constData());
         QCOMPARE(r.updates.size(), size_t(9));
         const auto c = apply(r);
@@ -273,6 +278,19 @@ void TestConfigReplies::roundTripSystemParameters()
         QCOMPARE(qbytes(setDataReturnTime('A', comboIndex(c, "DTMA"))), QByteArray("QQS#DTA:") + char(dta - '0') + '#');
         QCOMPARE(qbytes(setDataReturnTime('B', comboIndex(c, "DTMB"))), QByteArray("QQS#DTK:") + char(dtb - '0') + '#');
         QCOMPARE(qbytes(setCommunicationInterval(editNumber(c, "RTD"))), "QQS#RDM:" + rtm + '#');
+
+        // The model itself carries the same values back to the gateway.
+        GatewaySettings change;
+        change.system = decoded.settings;
+        const auto requests = setRequests(change, {});
+        QVERIFY(requests);
+        QList<QByteArray> sent;
+        for (const SetRequest &q : *requests)
+            sent << qbytes(q.bytes);
+        QCOMPARE(sent, (QList<QByteArray>{"QQS#ADR:" + c1 + '#', QByteArray("QQS#BOA:") + boa + jiaoa + "0#",
+                                          QByteArray("QQS#BOB:") + bob + jiaob + "0#", QByteArray("QQS#MD:") + md + '#',
+                                          QByteArray("QQS#DTA:") + char(dta - '0') + '#',
+                                          QByteArray("QQS#DTK:") + char(dtb - '0') + '#', "QQS#RDM:" + rtm + '#'}));
     }
 }
 
@@ -290,7 +308,8 @@ void TestConfigReplies::roundTripInstrumentTable()
             fields << QByteArray("T0") + char('0' + n) + ':' + values[n];
         }
         const QByteArray reply = joinShuffled(fields, rng);
-        const ConfigDecodeResult r = decodeInstrumentTable(view(reply));
+        const InstrumentReply decoded = decodeInstrumentTable(view(reply));
+        const ConfigDecodeResult r = flat(decoded);
         QVERIFY2(!r.error, reply.toHex(' ').constData());
         QCOMPARE(r.updates.size(), size_t(4 * fields.size()));
         const auto c = apply(r);
@@ -305,6 +324,11 @@ void TestConfigReplies::roundTripInstrumentTable()
             const Bytes sent = setInstrument(n, comboIndex(c, "SBZHU" + s), comboIndex(c, "NEIXING" + s),
                                              comboIndex(c, "QIADF" + s), editNumber(c, "DTM" + s));
             QCOMPARE(qbytes(sent), QByteArray("QQS#HA0") + char('0' + n) + ':' + values[n] + '#');
+            GatewaySettings change;
+            change.instruments[size_t(n - 1)] = decoded.rows[size_t(n - 1)];
+            const auto requests = setRequests(change, {});
+            QVERIFY(requests && requests->size() == 1);
+            QCOMPARE(qbytes(requests->front().bytes), qbytes(sent));
         }
     }
 }
@@ -329,7 +353,7 @@ void TestConfigReplies::arbitraryRepliesStayWellFormed()
         }
         reply.truncate(255);
 
-        for (const ConfigDecodeResult &r : {decodeSystemParameters(view(reply)), decodeInstrumentTable(view(reply))}) {
+        for (const ConfigDecodeResult &r : {decodeSystem(view(reply)), decodeTable(view(reply))}) {
             QVERIFY(r.updates.size() <= 16);
             for (const FieldUpdate &u : r.updates) {
                 const bool known = sysControls.count(u.control)

@@ -1,0 +1,125 @@
+// File -> Save Profile... / Load Profile...: the controls survive a round
+// trip, a bad file changes nothing, and loading sends nothing.
+#include <QAction>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "NX260AB.h"
+#include "TestSupport.h"
+#include "WindowSetup.h"
+
+namespace {
+
+// Every control a profile holds, as "NAME=#index" or "NAME=text".
+QStringList profileControls(TForm1 &w)
+{
+    QStringList out;
+    for (const char *name : {"MODEL", "BOA", "JIAOA", "DTMA", "BOB", "JIAOB", "DTMB", "SBZHU1", "NEIXING1", "QIADF1",
+                             "SBZHU2", "QIADF2", "SBZHU3", "QIADF3", "SBZHU4", "QIADF4"})
+        out << QStringLiteral("%1=#%2").arg(name).arg(w.findChild<QComboBox *>(name)->currentIndex());
+    for (const char *name : {"Edit14", "RTD", "DTM1", "DTM2", "DTM3", "DTM4"})
+        out << QStringLiteral("%1=%2").arg(name, w.findChild<QLineEdit *>(name)->text());
+    return out;
+}
+
+const QStringList kChanged = {"MODEL=#0", "Edit14=17",  "BOA=#7",    "JIAOA=#2", "DTMA=#0", "BOB=#1",
+                              "JIAOB=#1", "DTMB=#5",    "RTD=250",   "SBZHU2=#0", "QIADF3=#0", "DTM4=999",
+                              "DTM1=0"};
+
+} // namespace
+
+class TestProfile : public QObject {
+    Q_OBJECT
+private slots:
+    void menuOrder();
+    void roundTrip();
+    void badFileChangesNothing_data();
+    void badFileChangesNothing();
+    void unsavableControlWritesNothing();
+};
+
+void TestProfile::menuOrder()
+{
+    TForm1 w;
+    const QList<QAction *> actions = w.FileMenu->actions();
+    QCOMPARE(actions.size(), 4);
+    QCOMPARE(actions[0], w.SaveProfileAction);
+    QCOMPARE(actions[1], w.LoadProfileAction);
+    QVERIFY(actions[2]->isSeparator());
+    QCOMPARE(actions[3], w.QuitAction);
+}
+
+void TestProfile::roundTrip()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("p.json");
+    MessageCatcher messages;
+    QStringList saved;
+    {
+        TForm1 w;
+        applySetup(w, kChanged);
+        QVERIFY(w.saveProfile(path));
+        saved = profileControls(w);
+    }
+    PtyPeer peer;
+    QVERIFY(peer.ok());
+    TForm1 w;
+    w.SPREALCOM->setCurrentText(peer.slavePath());
+    w.Button1Click();
+    QVERIFY(w.PortIsOpen);
+    QVERIFY(profileControls(w) != saved);
+    QVERIFY(w.loadProfile(path));
+    QCOMPARE(profileControls(w), saved);
+    QVERIFY(messages.texts().isEmpty());
+    QCOMPARE(peer.readQuiet(150, 500), std::string()); // nothing sent until Set
+}
+
+void TestProfile::badFileChangesNothing_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("member");
+    QTest::newRow("unknown member") << QByteArray(R"({"format":"nx260-profile","version":1,"system":{"mode":"modbus","speed":1}})")
+                                    << "system.speed";
+    QTest::newRow("out of range, after a good member")
+        << QByteArray(R"({"format":"nx260-profile","version":1,"system":{"address":5},"instruments":[{"row":1,"preambles":12}]})")
+        << "instruments[0].preambles";
+    QTest::newRow("version") << QByteArray(R"({"format":"nx260-profile","version":3})") << "version";
+}
+
+void TestProfile::badFileChangesNothing()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QString, member);
+    QTemporaryDir dir;
+    QFile f(dir.filePath("bad.json"));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(text);
+    f.close();
+    MessageCatcher messages;
+    TForm1 w;
+    const QStringList before = profileControls(w);
+    QVERIFY(!w.loadProfile(f.fileName()));
+    QCOMPARE(profileControls(w), before);
+    QCOMPARE(messages.texts().size(), 1);
+    QVERIFY2(messages.texts().first().contains(member + ":"), qPrintable(messages.texts().first()));
+}
+
+void TestProfile::unsavableControlWritesNothing()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("p.json");
+    MessageCatcher messages;
+    TForm1 w;
+    w.RTD->setText(QStringLiteral("1000"));
+    QVERIFY(!w.saveProfile(path));
+    QVERIFY(!QFile::exists(path));
+    QCOMPARE(messages.texts().size(), 1);
+    QVERIFY2(messages.texts().first().contains("system.interval"), qPrintable(messages.texts().first()));
+}
+
+QTEST_MAIN(TestProfile)
+#include "test_profile.moc"
