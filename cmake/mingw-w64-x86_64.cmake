@@ -19,7 +19,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 # Tests of the Windows build run under Wine on the build machine.
-find_program(NX_WINE NAMES wine64 wine)
+find_program(NX_WINE NAMES wine64 wine PATHS /usr/lib/wine)
 if(NX_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${NX_WINE})
 endif()
+
+# Header-only libraries come from the host's packages.
+set(nlohmann_json_DIR ${CMAKE_CURRENT_LIST_DIR}/host-headers/nlohmann_json)

@@ -29,6 +29,7 @@ server_pid=
 peer_pid=
 cleanup() {
   [[ -n $peer_pid ]] && kill "$peer_pid" 2>/dev/null || true
+  [[ -n ${sim_pid:-} ]] && kill "$sim_pid" 2>/dev/null || true
   "$wineserver" -k 2>/dev/null || true
   [[ -n $server_pid ]] && wait "$server_pid" 2>/dev/null || true
   rm -rf "$WINEPREFIX"
@@ -53,8 +54,47 @@ kill "$peer_pid" 2>/dev/null || true
 wait "$peer_pid" 2>/dev/null || true
 peer_pid=
 
-if [[ -x scripts/wine_nx260ctl.sh && -f build/windows/nx260ctl/nx260ctl.exe ]]; then
+# nx260ctl.exe must read and configure the gateway exactly as the Linux build
+# does: each command runs against a fresh simulator (same seed, so the same
+# process values) once natively and once under Wine, the simulator's port
+# mapped as COM7; the JSON documents must be identical (line ends aside).
+sim_pid=
+run_against_sim() { # SIM_OPTIONS... -- NX260CTL_ARGS...
+  local sim_args=() link
+  while [[ $1 != -- ]]; do sim_args+=("$1"); shift; done
+  shift
+  link=$WINEPREFIX/dosdevices/com7
+  rm -f "$link"
+  build/default/sim/nx260-gateway-sim --quiet --seed 7 --link "$link" "${sim_args[@]}" &
+  sim_pid=$!
+  for _ in $(seq 100); do [[ -e $link ]] && break; sleep 0.05; done
+  "$@" && local rc=0 || local rc=$?
+  kill "$sim_pid" 2>/dev/null || true
+  wait "$sim_pid" 2>/dev/null || true
+  sim_pid=
+  return $rc
+}
+if [[ -f build/windows/nx260ctl/nx260ctl.exe ]]; then
   echo "=== windows: nx260ctl.exe under Wine against the simulator"
-  scripts/wine_nx260ctl.sh
+  out=$(mktemp -d)
+  cases=("show::show" "hart read:--transparent:hart read")
+  for c in "${cases[@]}"; do
+    IFS=: read -r name sim_opt args <<<"$c"
+    read -r -a args <<<"$args"
+    sim_opts=()
+    [[ -n $sim_opt ]] && sim_opts=("$sim_opt")
+    run_against_sim "${sim_opts[@]}" -- \
+      build/default/nx260ctl/nx260ctl --port "$WINEPREFIX/dosdevices/com7" --json "${args[@]}" >"$out/linux.json"
+    run_against_sim "${sim_opts[@]}" -- \
+      timeout 60 "$wine64" build/windows/nx260ctl/nx260ctl.exe --port COM7 --json "${args[@]}" </dev/null \
+      | tr -d '\r' >"$out/windows.json"
+    if ! diff -u "$out/linux.json" "$out/windows.json"; then
+      echo "nx260ctl $name: the Windows build differs from the Linux build" >&2
+      exit 1
+    fi
+    [[ -s $out/linux.json ]] || { echo "nx260ctl $name: no output" >&2; exit 1; }
+    echo "nx260ctl --json $name: same output ($(wc -c <"$out/linux.json") bytes)"
+  done
+  rm -rf "$out"
 fi
 echo "=== windows: passed"

@@ -171,13 +171,12 @@ public:
         ct.WriteTotalTimeoutMultiplier = t.writeTotalMultiplier;
         ct.WriteTotalTimeoutConstant = t.writeTotalConstant;
         // "Return at once with what is there" would complete reads without
-        // data over and over; instead wait for the first byte, then return
-        // what is there.
+        // data over and over; instead wait for the first byte and return
+        // when the line pauses. (Windows' own "first byte, then what is
+        // there" setting, MAXDWORD/MAXDWORD/constant, Wine does not know.)
         if (ct.ReadIntervalTimeout == MAXDWORD && ct.ReadTotalTimeoutMultiplier == 0
-            && ct.ReadTotalTimeoutConstant == 0) {
-            ct.ReadTotalTimeoutMultiplier = MAXDWORD;
-            ct.ReadTotalTimeoutConstant = MAXDWORD - 1;
-        }
+            && ct.ReadTotalTimeoutConstant == 0)
+            ct.ReadIntervalTimeout = 1;
         SetCommTimeouts(m_port, &ct);
     }
 
