@@ -418,9 +418,19 @@ void Session::sendAll(const std::string &command, const exchange::GatewaySetting
     const auto requests = exchange::setRequests(change, current, &problem);
     if (!requests)
         fail(Usage, command + ": " + problem + ": cannot be encoded");
+    const auto changed = exchange::settingValues(change);
     for (const exchange::SetRequest &q : *requests) {
         const auto reply = config(command, q.bytes, "acknowledgement");
-        progress(command + ": " + q.name + ": acknowledged (" + printable(reply) + ")");
+        // Name the settings this request carried, as they were asked for.
+        std::string carried;
+        for (const auto &[key, value] : changed) {
+            const bool inGroup = key == q.name
+                || (q.name.starts_with("instrument.") && key.starts_with(q.name + "."))
+                || key == q.name + ".baud" || key == q.name + ".parity";
+            if (inGroup)
+                carried += (carried.empty() ? "" : " ") + key + "=" + exchange::valueText(value);
+        }
+        progress(command + ": " + carried + ": acknowledged (" + printable(reply) + ")");
     }
 }
 

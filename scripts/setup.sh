@@ -3,7 +3,7 @@
 # Does nothing when everything is already there.
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config qt6-base-dev qt6-charts-dev libpcap-dev tshark xvfb xauth x11-utils clang libclang-rt-14-dev
+packages=(cmake g++ make pkg-config qt6-base-dev qt6-charts-dev libpcap-dev nlohmann-json3-dev tshark xvfb xauth x11-utils clang libclang-rt-14-dev
   doctest-dev g++-mingw-w64-x86-64-posix wine wine64)
 if [[ "${NX_SETUP_EXTRA:-}" != "" ]]; then
   read -r -a extra <<<"$NX_SETUP_EXTRA"

@@ -144,7 +144,10 @@ void TstNx260ctl::setEachKey()
         const Result r = gw.run({"set", row.setting});
         QVERIFY2(r.code == 0, (row.setting + (": " + r.err)).c_str());
         QVERIFY2(row.applied(gw.sim().state()), row.setting);
-        QVERIFY2(r.err.find("acknowledged") != std::string::npos, r.err.c_str());
+        // Progress names the setting as it is acknowledged.
+        const std::string key = std::string(row.setting).substr(0, std::string(row.setting).find('='));
+        QVERIFY2(r.err.starts_with("set: " + key + "=") && r.err.find(": acknowledged (SET ") != std::string::npos,
+                 r.err.c_str());
     }
 }
 
