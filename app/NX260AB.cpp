@@ -89,13 +89,19 @@ QString openFailureText(const SerialComm::ECommsError &e)
     QString text = QString::fromStdString(e.what());
     const int err = e.systemError();
     if (err != 0) {
-        text += QStringLiteral("\n\n") + QString::fromLocal8Bit(std::strerror(err));
+        text += QStringLiteral("\n\n") + QString::fromStdString(e.reason());
+#ifdef _WIN32
+        // A Windows error code: the port is held by another program.
+        if (err == 5 || err == 32) // ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION
+            text += QStringLiteral("\nAnother program holds this port; close it and try again.");
+#else
         if (err == EACCES || err == EPERM)
             text += QStringLiteral(
                 "\nYour user may not use serial ports: add it to the 'dialout' group "
                 "(sudo usermod -aG dialout $USER), then log out and back in.");
         else if (err == EBUSY || err == EWOULDBLOCK)
             text += QStringLiteral("\nAnother program holds this port; close it and try again.");
+#endif
     }
     return text;
 }

@@ -340,7 +340,7 @@ void Session::openPort()
     } catch (const SerialComm::ECommsError &e) {
         std::string reason = e.what();
         if (e.systemError() != 0)
-            reason += std::string(" (") + std::strerror(e.systemError()) + ")";
+            reason += " (" + e.reason() + ")";
         fail(PortError, "cannot open port " + o_.port + ": " + reason);
     }
     open_ = true;

@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the normal build, the Debian package
 # (built from the normal build, installed, tried and removed), the
-# AddressSanitizer/UBSan build, short libFuzzer runs of the decoders, then
-# ThreadSanitizer for the threaded libraries. In each build the reliability
-# soaks run after the other tests, alone.
+# AddressSanitizer/UBSan build, short libFuzzer runs of the decoders,
+# ThreadSanitizer for the threaded libraries, then the Windows build with its
+# tests under Wine. In each build the reliability soaks run after the other
+# tests, alone.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh
 
 jobs=$(nproc)
-for preset in default package asan fuzz tsan; do
+for preset in default package asan fuzz tsan windows; do
   if [[ $preset == fuzz ]]; then
     scripts/fuzz.sh
     continue
@@ -18,6 +19,10 @@ for preset in default package asan fuzz tsan; do
   if [[ $preset == package ]]; then
     echo "=== package: build, install, run, remove"
     scripts/package_test.sh
+    continue
+  fi
+  if [[ $preset == windows ]]; then
+    scripts/wine_test.sh
     continue
   fi
   echo "=== $preset: configure and build"

@@ -11,13 +11,19 @@
 
 namespace SerialComm {
 
+// The system's own description of an error code of this platform (errno on
+// POSIX, a GetLastError() code on Windows).
+std::string systemErrorText(int error);
+
 // Raised by OpenPort. what() is the fixed message; systemError() carries the
-// errno behind it (0 when there is none) so a window can add the reason.
+// system's error code behind it (0 when there is none) and reason() its text,
+// so a window can add the reason.
 class ECommsError : public std::runtime_error {
 public:
     explicit ECommsError(const std::string &message, int systemError = 0)
         : std::runtime_error(message), m_errno(systemError) {}
     int systemError() const noexcept { return m_errno; }
+    std::string reason() const { return m_errno != 0 ? systemErrorText(m_errno) : std::string(); }
 
 private:
     int m_errno;

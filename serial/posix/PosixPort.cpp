@@ -29,7 +29,14 @@
 #include <termios.h>
 #include <unistd.h>
 
-namespace SerialComm::detail {
+namespace SerialComm {
+
+std::string systemErrorText(int error)
+{
+    return std::strerror(error);
+}
+
+namespace detail {
 
 namespace {
 
@@ -607,4 +614,5 @@ std::unique_ptr<PortBackend> createPortBackend()
     return std::make_unique<PosixPort>();
 }
 
-} // namespace SerialComm::detail
+} // namespace detail
+} // namespace SerialComm

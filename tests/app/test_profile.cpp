@@ -46,11 +46,12 @@ void TestProfile::menuOrder()
 {
     TForm1 w;
     const QList<QAction *> actions = w.FileMenu->actions();
-    QCOMPARE(actions.size(), 4);
+    // The profile pair opens the menu; Quit closes it, after a separator.
+    QVERIFY(actions.size() >= 4);
     QCOMPARE(actions[0], w.SaveProfileAction);
     QCOMPARE(actions[1], w.LoadProfileAction);
-    QVERIFY(actions[2]->isSeparator());
-    QCOMPARE(actions[3], w.QuitAction);
+    QVERIFY(actions[actions.size() - 2]->isSeparator());
+    QCOMPARE(actions.back(), w.QuitAction);
 }
 
 void TestProfile::roundTrip()

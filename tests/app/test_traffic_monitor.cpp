@@ -74,8 +74,7 @@ private slots:
     // the decoded reply and turn red on a fault or a bad checksum.
     void rowsAndDiagnostics()
     {
-        TForm1 w;
-        w.ReceivePauseMs = 0;
+        TForm1 w(nullptr, TForm1Options{.receivePauseMs = 0});
         TrafficMonitor &m = *w.Monitor;
         QTest::mouseClick(w.Button9, Qt::LeftButton); // port closed: composed, not written
         QTest::mouseClick(w.Button16, Qt::LeftButton);
@@ -131,8 +130,7 @@ private slots:
 
     void savedFiles()
     {
-        TForm1 w;
-        w.ReceivePauseMs = 0;
+        TForm1 w(nullptr, TForm1Options{.receivePauseMs = 0});
         TrafficMonitor &m = *w.Monitor;
         QTest::mouseClick(w.Button16, Qt::LeftButton);
         const QByteArray reply = command3Reply(0);

@@ -40,3 +40,26 @@ unsigned cbaudMask() { return CBAUD; }
 unsigned botherValue() { return BOTHER; }
 
 } // namespace SerialTest
+
+namespace SerialTest {
+
+bool readLineView(int fd, LineView &view)
+{
+    struct termios2 t {};
+    if (ioctl(fd, TCGETS2, &t) != 0)
+        return false;
+    view.baud = t.c_ospeed;
+    view.bits = ((t.c_cflag & PARODD) ? LineParityOdd : 0u) | ((t.c_cflag & CMSPAR) ? LineStickParity : 0u)
+                | ((t.c_cflag & CSTOPB) ? LineTwoStopBits : 0u) | ((t.c_cflag & CRTSCTS) ? LineCtsFlow : 0u)
+                | ((t.c_iflag & IXON) ? LineXonOutput : 0u) | ((t.c_iflag & IXOFF) ? LineXonInput : 0u)
+                | ((t.c_iflag & INPCK) ? LineParityCheck : 0u);
+    view.raw = (t.c_cflag & (CLOCAL | CREAD | HUPCL)) == (CLOCAL | CREAD)
+               && (t.c_lflag & (ICANON | ECHO | ECHONL | ISIG | IEXTEN)) == 0
+               && (t.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | IXANY | BRKINT | PARMRK)) == 0
+               && (t.c_oflag & OPOST) == 0 && t.c_cc[VMIN] == 0 && t.c_cc[VTIME] == 0;
+    view.xonChar = t.c_cc[VSTART];
+    view.xoffChar = t.c_cc[VSTOP];
+    return true;
+}
+
+} // namespace SerialTest

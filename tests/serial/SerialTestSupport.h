@@ -2,6 +2,7 @@
 // an event recorder, a real pseudo-terminal pair and process probes.
 #pragma once
 
+#include "DeviceLink.h"
 #include "SerialComm.h"
 
 #include <chrono>
@@ -115,6 +116,7 @@ struct LineState {
     uint8_t vtime = 0;
 };
 bool readLineState(int fd, LineState &state);
+bool readLineView(int fd, LineView &view);
 // Changes the speed behind the component's back.
 bool setLineSpeed(int fd, uint32_t baud);
 unsigned cbaudMask();
@@ -122,6 +124,10 @@ unsigned botherValue();
 
 int countOpenFds();
 int countThreads();
+#ifdef _WIN32
+// CPU seconds of the whole process (natively the suite counts per thread).
+double processCpuSeconds();
+#endif
 // Polls `value` until it equals `expected` or the time is up; returns the last value.
 int settle(const std::function<int()> &value, int expected, milliseconds timeout);
 

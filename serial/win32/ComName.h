@@ -1,0 +1,12 @@
+// Maps the name typed by the user to the device path to open.
+#pragma once
+
+#include <string>
+
+namespace SerialComm::detail {
+
+// "COM10" and above (any letter case) only open through the device
+// namespace, "\\.\COM10"; every other name is used exactly as typed.
+std::string devicePathFor(const std::string &name);
+
+} // namespace SerialComm::detail
