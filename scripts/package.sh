@@ -5,6 +5,9 @@
 #                                   flags) in build/package-build, then package
 #   scripts/package.sh --reuse DIR  package an existing build tree instead
 #                                   (the test command reuses build/default)
+#
+# Where the mingw-w64 compiler is installed it also builds nx260ctl.exe
+# (windows preset) and zips it with its README beside the package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -52,4 +55,17 @@ if command -v lintian >/dev/null; then
   # Errors fail the build; warnings are listed (each one that remains is
   # explained in packaging/Packaging.cmake).
   lintian --fail-on error --info "$deb"
+fi
+
+# The command-line tool for Windows service laptops.
+if command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
+  cmake --preset windows -DNX_WERROR=ON >/dev/null
+  cmake --build --preset windows -j"$(nproc)" --target nx260ctl
+  zipdir=$(mktemp -d)
+  cp build/windows/nx260ctl/nx260ctl.exe packaging/windows/README.txt "$zipdir"/
+  version=$(dpkg-deb -f "$deb" Version)
+  sed -i "1s/\$/ $version/" "$zipdir"/README.txt
+  (cd "$zipdir" && cmake -E tar cf "$OLDPWD/$out/nx260ctl-windows-x86_64.zip" --format=zip nx260ctl.exe README.txt)
+  rm -rf "$zipdir"
+  echo "package: $out/nx260ctl-windows-x86_64.zip"
 fi

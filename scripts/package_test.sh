@@ -36,4 +36,9 @@ for f in /usr/share/man/man1/nx260-hgw.1.gz /usr/share/man/man1/nx260-gateway-si
 done
 ls /usr/share/applications/*.NX260Config.desktop /usr/share/metainfo/*.NX260Config.metainfo.xml \
   /usr/share/icons/hicolor/48x48/apps/*.NX260Config.png >/dev/null
+zip=build/package/nx260ctl-windows-x86_64.zip
+if command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
+  listing=$(cmake -E tar tf "$zip")
+  [[ $listing == *nx260ctl.exe* && $listing == *README.txt* ]] || { echo "package: $zip incomplete" >&2; exit 1; }
+fi
 echo "=== package: ok"
