@@ -61,14 +61,14 @@ private:
             std::fprintf(stderr, "NX_SERIAL_PEER (host:port of nxserial-peer) is not set\n");
             return;
         }
-        const std::string spec = where;
-        const size_t colon = spec.rfind(':');
+        const std::string address = where;
+        const size_t colon = address.rfind(':');
         addrinfo hints{};
         hints.ai_family = AF_INET;
         hints.ai_socktype = SOCK_STREAM;
         addrinfo *found = nullptr;
         if (colon == std::string::npos
-            || getaddrinfo(spec.substr(0, colon).c_str(), spec.substr(colon + 1).c_str(), &hints, &found) != 0)
+            || getaddrinfo(address.substr(0, colon).c_str(), address.substr(colon + 1).c_str(), &hints, &found) != 0)
             return;
         m_socket = socket(found->ai_family, found->ai_socktype, found->ai_protocol);
         if (m_socket != INVALID_SOCKET && connect(m_socket, found->ai_addr, static_cast<int>(found->ai_addrlen)) != 0) {
