@@ -46,13 +46,29 @@ echo "=== windows: Wine prefix"
 "$wine64" wineboot -i >/dev/null 2>&1
 
 echo "=== windows: serial behaviour suite under Wine"
-coproc PEER { exec "$root/build/default/tests/serial/nxserial-peer" "$WINEPREFIX/dosdevices" 5; }
-peer_pid=$PEER_PID
-read -r port <&"${PEER[0]}"
-NX_SERIAL_PEER=127.0.0.1:$port timeout 300 "$wine64" build/windows/tests/serial/tst_serial_behaviour.exe </dev/null
-kill "$peer_pid" 2>/dev/null || true
-wait "$peer_pid" 2>/dev/null || true
-peer_pid=
+run_suite() {
+  local port status=0
+  coproc PEER { exec "$root/build/default/tests/serial/nxserial-peer" "$WINEPREFIX/dosdevices" 5; }
+  peer_pid=$PEER_PID
+  read -r port <&"${PEER[0]}"
+  NX_SERIAL_PEER=127.0.0.1:$port timeout 120 "$wine64" build/windows/tests/serial/tst_serial_behaviour.exe </dev/null ||
+    status=$?
+  kill "$peer_pid" 2>/dev/null || true
+  wait "$peer_pid" 2>/dev/null || true
+  peer_pid=
+  return "$status"
+}
+# Wine (not Windows) has once been seen to leave a cancelled write on a
+# pseudo-terminal pending for good. A run that hangs is reported and tried
+# once more; a failing check fails at once.
+status=0
+run_suite || status=$?
+if ((status == 124)); then
+  echo "windows: the serial suite hung under Wine (a cancelled write never completed); trying once more" >&2
+  status=0
+  run_suite || status=$?
+fi
+((status == 0)) || exit "$status"
 
 # nx260ctl.exe must read and configure the gateway exactly as the Linux build
 # does: each command runs against a fresh simulator (same seed, so the same
