@@ -21,8 +21,11 @@ remove() { "${sudo_cmd[@]}" apt-get remove -y -qq "$package" >/dev/null; }
 trap remove EXIT
 
 echo "=== package: installed programs"
-if dpkg-deb -c "$deb" | grep -q '/usr/bin/nx260ctl$'; then
+# The listing is read whole: grep -q stopping early would break the pipe.
+contents=$(dpkg-deb -c "$deb")
+if grep -q '/usr/bin/nx260ctl$' <<<"$contents"; then
   /usr/bin/nx260ctl --version
+  [[ -f /usr/share/man/man1/nx260ctl.1.gz ]] || { echo "package: nx260ctl man page missing" >&2; exit 1; }
 fi
 /usr/bin/nx260-gateway-sim --help >/dev/null
 /usr/bin/nx260-gateway-sim --version
