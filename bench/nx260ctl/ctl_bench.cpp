@@ -105,26 +105,26 @@ public:
     // Until the line is quiet for kQuietMs after the first byte.
     std::vector<uint8_t> readQuiet()
     {
-        std::vector<uint8_t> out;
-        for (;;) {
-            pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, out.empty() ? 3000 : kQuietMs) <= 0)
-                return out;
-            uint8_t buf[512];
-            const ssize_t n = ::read(fd_, buf, sizeof buf);
-            if (n <= 0)
-                return out;
-            out.insert(out.end(), buf, buf + n);
-        }
+        return readUntil([](const std::vector<uint8_t> &) { return false; }, kQuietMs);
     }
 
     // Until a whole HART reply is in.
     std::vector<uint8_t> readHart()
     {
+        return readUntil([](const std::vector<uint8_t> &in) { return hart::completeReply(in.data(), in.size()); },
+                         3000);
+    }
+
+private:
+    // Reads until `done`, or until the line stays quiet: 3 s for the first
+    // byte, `quietMs` after it.
+    template <typename Done>
+    std::vector<uint8_t> readUntil(Done done, int quietMs)
+    {
         std::vector<uint8_t> out;
-        while (!hart::completeReply(out.data(), out.size())) {
+        while (!done(out)) {
             pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, 3000) <= 0)
+            if (::poll(&p, 1, out.empty() ? 3000 : quietMs) <= 0)
                 return out;
             uint8_t buf[512];
             const ssize_t n = ::read(fd_, buf, sizeof buf);
@@ -135,7 +135,6 @@ public:
         return out;
     }
 
-private:
     int fd_ = -1;
 };
 
