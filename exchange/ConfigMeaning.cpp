@@ -1,5 +1,7 @@
 #include "ConfigMeaning.h"
 
+#include "Settings.h"
+
 #include <array>
 #include <optional>
 #include <vector>
@@ -7,16 +9,6 @@
 namespace exchange {
 
 namespace {
-
-// Item texts of the window's lists, in index order.
-constexpr std::array<std::string_view, 8> kBauds = {"1200", "2400", "4800", "9600", "19200", "38400", "56000", "115200"};
-constexpr std::array<std::string_view, 3> kParities = {"None", "Odd", "Even"};
-constexpr std::array<std::string_view, 2> kModes = {"Transparent Mode", "MODBUS Mode"};
-constexpr std::array<std::string_view, 6> kReturnTimes = {"0_\xE6\x97\xA0\xE5\xBB\xB6\xE6\x97\xB6", "1_100MS", "2_200MS",
-                                                          "3_300MS", "4_300MS", "5_500MS"};
-constexpr std::array<std::string_view, 3> kChannels = {"1 Channels", "2 Channels", "4 Channels"};
-constexpr std::array<std::string_view, 2> kDeviceModes = {"Secondary Master Device", "Master Device"};
-constexpr std::array<std::string_view, 1> kInstrumentTypes = {"Yokogawa Vortex Flowmeter"};
 
 // The item for an index, or the index itself when the list has no such item.
 template <size_t N>
@@ -42,7 +34,7 @@ std::string rs485(std::string_view v)
 {
     if (v.size() < 2)
         return "incomplete";
-    return digitItem(kBauds, v[0]) + " baud, " + digitItem(kParities, v[1]);
+    return digitItem(kBaudItems, v[0]) + " baud, " + digitItem(kParityItems, v[1]);
 }
 
 std::string instrument(std::string_view v)
@@ -50,7 +42,7 @@ std::string instrument(std::string_view v)
     if (v.size() < 7)
         return "incomplete";
     const int type = digit(v[1]) < 0 || digit(v[2]) < 0 ? -1 : digit(v[1]) * 10 + digit(v[2]);
-    return digitItem(kDeviceModes, v[0]) + ", " + item(kInstrumentTypes, type) + ", "
+    return digitItem(kDeviceModeItems, v[0]) + ", " + item(kInstrumentTypeItems, type) + ", "
            + std::string(1, v[3]) + " preambles, comm count " + digits(v.substr(4), 3);
 }
 
@@ -113,14 +105,14 @@ std::string describeRequest(std::string_view request)
     if (takePrefix(s, "BOB:") && s.size() == 3)
         return "Set RS485B: " + rs485(s);
     if (takePrefix(s, "MD:") && s.size() == 1)
-        return "Set communication mode: " + digitItem(kModes, s[0]);
+        return "Set communication mode: " + digitItem(kModeItems, s[0]);
     // The return time travels as a raw index byte.
     if (takePrefix(s, "DTA:") && s.size() == 1)
         return "Set RS485A data return time: " + item(kReturnTimes, static_cast<unsigned char>(s[0]));
     if (takePrefix(s, "DTK:") && s.size() == 1)
         return "Set RS485B data return time: " + item(kReturnTimes, static_cast<unsigned char>(s[0]));
     if (takePrefix(s, "XH:") && s.size() == 1)
-        return "Set channel model: " + digitItem(kChannels, s[0]);
+        return "Set channel model: " + digitItem(kChannelItems, s[0]);
     if (takePrefix(s, "HA0") && s.size() == 9 && s[1] == ':' && digit(s[0]) >= 1 && digit(s[0]) <= 4)
         return "Set instrument " + std::string(1, s[0]) + ": " + instrument(s.substr(2));
     return "unknown request";
@@ -130,7 +122,7 @@ std::string describeReply(std::string_view reply)
 {
     std::vector<std::string> parts;
     if (auto v = field(reply, "MD:"))
-        parts.push_back("mode " + (v->empty() ? std::string("incomplete") : digitItem(kModes, (*v)[0])));
+        parts.push_back("mode " + (v->empty() ? std::string("incomplete") : digitItem(kModeItems, (*v)[0])));
     if (auto v = field(reply, "C1:"))
         parts.push_back("slave address " + std::string(*v));
     if (auto v = field(reply, "BOA:"))
@@ -145,7 +137,7 @@ std::string describeReply(std::string_view reply)
     if (auto v = field(reply, "RTM:"))
         parts.push_back("interval " + std::string(*v) + " x 100 ms");
     if (auto v = field(reply, "XH:"))
-        parts.push_back("channel model " + (v->empty() ? std::string("incomplete") : digitItem(kChannels, (*v)[0])));
+        parts.push_back("channel model " + (v->empty() ? std::string("incomplete") : digitItem(kChannelItems, (*v)[0])));
     if (!parts.empty())
         return "System parameters: " + join(parts);
     for (char row = '1'; row <= '4'; ++row) {

@@ -35,29 +35,39 @@ DecodeBranch decodeBranch(int32_t pendingReply)
     }
 }
 
-std::optional<std::string> watchdogMessage(int32_t timeoutKind)
+std::optional<std::string> watchdogMessage(int32_t timeoutKind, const std::string &request, int intervalMs)
 {
+    if (timeoutKind == TimeoutNone)
+        return std::nullopt;
+    // Whole seconds as the engineer reads them; 1500 ms says "1.5 s".
+    std::string seconds = std::to_string(intervalMs / 1000);
+    if (intervalMs % 1000)
+        seconds += "." + std::to_string(intervalMs % 1000 / 100);
+    std::string text = "No reply to " + (request.empty() ? std::string("the request") : request) + " within " +
+                       seconds + " s.";
     if (timeoutKind == TimeoutConnection)
-        return std::string("Connection Timeout!");
-    if (timeoutKind == TimeoutBang)
-        return std::string("!");
-    return std::nullopt;
+        text = "Connection Timeout! " + text;
+    return text;
 }
 
-std::optional<std::string> ExchangeState::compose(std::span<const uint8_t> request)
+std::optional<std::string> ExchangeState::compose(std::span<const uint8_t> bytes)
 {
-    if (request.size() > kFrameCapacity)
+    if (bytes.size() > kFrameCapacity)
         return std::nullopt;
-    std::copy(request.begin(), request.end(), buffer.begin() + kFrameStart);
-    return std::string(reinterpret_cast<const char *>(buffer.data() + kFrameStart), request.size());
+    std::copy(bytes.begin(), bytes.end(), request.begin());
+    requestLength = bytes.size();
+    m_replyStarted = false;
+    return std::string(reinterpret_cast<const char *>(request.data()), requestLength);
 }
 
 ReceivePlan ExchangeState::receive(const uint8_t *data, uint16_t length)
 {
-    const size_t n = data ? std::min<size_t>(length, kRxCapacity) : 0;
-    if (n)
-        std::memcpy(buffer.data() + kRxStart, data, n);
-    receivedText.assign(reinterpret_cast<const char *>(buffer.data() + kRxStart), n);
+    if (!(m_replyStarted && pendingReply != PendingNone))
+        receivedText.clear();
+    m_replyStarted = true;
+    const size_t room = kRxCapacity - std::min(kRxCapacity, receivedText.size());
+    if (data)
+        receivedText.append(reinterpret_cast<const char *>(data), std::min<size_t>(length, room));
 
     ReceivePlan plan;
     plan.stopWatchdog = true;
@@ -90,7 +100,7 @@ ReceivePlan ExchangeState::receive(const uint8_t *data, uint16_t length)
 
 std::span<const uint8_t> ExchangeState::received() const
 {
-    return {buffer.data() + kRxStart, receivedText.size()};
+    return {reinterpret_cast<const uint8_t *>(receivedText.data()), receivedText.size()};
 }
 
 } // namespace exchange

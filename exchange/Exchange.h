@@ -1,6 +1,6 @@
-// The request/reply cycle's shared state: the exchange buffer, the awaited
-// reply, the watchdog kind and the last received chunk. No widgets here; the
-// window applies the plans these functions return.
+// The request/reply cycle's shared state: the request being sent, the awaited
+// reply, the watchdog kind and the reply received so far. No widgets here;
+// the window applies the plans these functions return.
 #pragma once
 
 #include <array>
@@ -12,12 +12,8 @@
 
 namespace exchange {
 
-constexpr size_t kBufferSize = 767;
-constexpr size_t kFrameStart = 8;      // outgoing request, 504 bytes
-constexpr size_t kFrameCapacity = 504;
-constexpr size_t kRxStart = 512;       // last received chunk, 255 bytes
-constexpr size_t kRxCapacity = 255;
-constexpr size_t kDeviceTypeIndex = 6; // HART device type; device id at 0..2
+constexpr size_t kFrameCapacity = 504; // one outgoing request at most
+constexpr size_t kRxCapacity = 255;    // one reply at most
 
 // Awaited replies.
 enum PendingReplyValue : int32_t {
@@ -52,8 +48,10 @@ std::string hexRender(std::span<const uint8_t> bytes);
 enum class DecodeBranch { None, HartCommand0, HartCommand3, SystemParams, Instruments };
 DecodeBranch decodeBranch(int32_t pendingReply);
 
-// Message for an expired watchdog, or nullopt for none.
-std::optional<std::string> watchdogMessage(int32_t timeoutKind);
+// Message for an expired watchdog, naming the request that got no reply
+// ("No reply to System parameters within 3 s."), or nullopt for none. The
+// communication query keeps its "Connection Timeout!" in front.
+std::optional<std::string> watchdogMessage(int32_t timeoutKind, const std::string &request, int intervalMs);
 
 // What the receive handler does with the window once a chunk is stored.
 struct ReceivePlan {
@@ -66,23 +64,30 @@ struct ReceivePlan {
 
 class ExchangeState {
 public:
-    std::array<uint8_t, kBufferSize> buffer{}; // ExchangeBuffer
-    uint8_t manufacturerId = 0;                // HartIdentity beside the buffer
-    uint8_t hartPreambleCount = 0;
-    std::string receivedText;                  // last chunk, one char per byte
+    std::array<uint8_t, kFrameCapacity> request{}; // the last request composed
+    size_t requestLength = 0;
+    std::string requestName;   // what the watchdog names on expiry
+    std::string receivedText;  // the reply so far, one char per byte, at most 255
     int32_t pendingReply = PendingNone;
     int32_t timeoutKind = TimeoutNone;
 
-    // Composes a request in the frame region; nullopt when it does not fit.
-    // The returned text holds exactly the request's bytes (0x00 included).
+    // Composes a request; nullopt when it does not fit. The returned text
+    // holds exactly the request's bytes (0x00 included). The next chunk
+    // starts a new reply.
     std::optional<std::string> compose(std::span<const uint8_t> request);
 
-    // Stores the chunk's first 255 bytes and says what the window shows and
-    // which timers change.
+    // Takes a chunk and says what the window shows and which timers change.
+    // Chunks of one reply (those after the request, while its reply is still
+    // awaited) are joined, so a reply cut by a pause on the line is read
+    // whole; a chunk after the decode replaces what was there. At most 255
+    // bytes are kept; the rest is dropped.
     ReceivePlan receive(const uint8_t *data, uint16_t length);
 
-    // The received chunk as bytes.
+    // The reply so far as bytes.
     std::span<const uint8_t> received() const;
+
+private:
+    bool m_replyStarted = false; // a chunk of the current reply arrived
 };
 
 } // namespace exchange

@@ -22,6 +22,17 @@ constexpr std::array<std::string_view, 2> kModeWords = {"transparent", "modbus"}
 constexpr std::array<std::string_view, 2> kDeviceModeWords = {"secondary", "master"};
 constexpr std::array<int, 3> kChannelCounts = {1, 2, 4};
 constexpr int kInstrumentTypes = 1; // the gateway knows one instrument type
+
+// The item lists the window shows and the traffic monitor names, index = the
+// value on the wire. The return times above are shown as they stand.
+constexpr std::array<std::string_view, 8> kBaudItems = {"1200",  "2400",  "4800",  "9600",
+                                                        "19200", "38400", "56000", "115200"};
+constexpr std::array<std::string_view, 3> kParityItems = {"None", "Odd", "Even"};
+constexpr std::array<std::string_view, 2> kModeItems = {"Transparent Mode", "MODBUS Mode"};
+constexpr std::array<std::string_view, 2> kDeviceModeItems = {"Secondary Master Device", "Master Device"};
+constexpr std::array<std::string_view, kInstrumentTypes> kInstrumentTypeItems = {"Yokogawa Vortex Flowmeter"};
+constexpr std::array<std::string_view, 6> kPreambleItems = {"4", "5", "6", "7", "8", "9"};
+constexpr std::array<std::string_view, 3> kChannelItems = {"1 Channels", "2 Channels", "4 Channels"};
 constexpr int kPreamblesMin = 4;
 constexpr int kPreamblesMax = 9;
 constexpr int kNumberMax = 999;     // three-digit fields

@@ -11,10 +11,8 @@ private slots:
     void byteToHex_data();
     void byteToHex();
     void hexRenderEndsWithBlank();
-    void composeWritesFrameRegionOnly();
-    void composeRefusesOversizedRequest();
-    void receiveStoresAtMost255();
-    void receiveReplacesPreviousChunk();
+    void composeKeepsEveryByte();
+    void receiveJoinsOneReplyUpTo255();
     void receivePlans_data();
     void receivePlans();
     void decodeBranches();
@@ -48,53 +46,42 @@ void TestExchangeEngine::hexRenderEndsWithBlank()
     QCOMPARE(hexRender({}), std::string());
 }
 
-void TestExchangeEngine::composeWritesFrameRegionOnly()
+void TestExchangeEngine::composeKeepsEveryByte()
 {
     ExchangeState s;
-    s.buffer.fill(0xEE);
     const uint8_t req[] = {'Q', 0x00, '#'};
     const auto text = s.compose(req);
     QVERIFY(text);
     QCOMPARE(*text, std::string("Q\0#", 3));
-    QCOMPARE(s.buffer[kFrameStart - 1], uint8_t(0xEE)); // identity bytes untouched
-    QCOMPARE(s.buffer[kFrameStart + 1], uint8_t(0x00));
-    QCOMPARE(s.buffer[kFrameStart + 3], uint8_t(0xEE)); // older contents stay
-}
-
-void TestExchangeEngine::composeRefusesOversizedRequest()
-{
-    ExchangeState s;
     std::vector<uint8_t> big(kFrameCapacity + 1, 0xFF);
     QVERIFY(!s.compose(big));
-    QCOMPARE(s.buffer[kRxStart], uint8_t(0)); // the receive area is never overrun
     big.pop_back();
-    QVERIFY(s.compose(big));
-    QCOMPARE(s.buffer[kRxStart], uint8_t(0));
+    QCOMPARE(s.compose(big)->size(), kFrameCapacity);
 }
 
-void TestExchangeEngine::receiveStoresAtMost255()
+void TestExchangeEngine::receiveJoinsOneReplyUpTo255()
 {
+    // Chunks after one request join into one reply of at most 255 bytes; once
+    // nothing is awaited (decoded) a chunk starts afresh, as does the reply
+    // to the next request.
     ExchangeState s;
-    std::vector<uint8_t> chunk(2048, 0x41);
-    chunk[254] = 0x42;
-    s.receive(chunk.data(), uint16_t(chunk.size()));
-    QCOMPARE(s.receivedText.size(), size_t(255));
-    QCOMPARE(s.received().size(), size_t(255));
-    QCOMPARE(s.receivedText.back(), 'B');
-    // Stored from index 512: the last kept byte at 766, nothing written below.
-    QCOMPARE(s.buffer[kRxStart], uint8_t('A'));
-    QCOMPARE(s.buffer[kRxStart + 254], uint8_t('B'));
-    QCOMPARE(s.buffer[kRxStart - 1], uint8_t(0));
-}
-
-void TestExchangeEngine::receiveReplacesPreviousChunk()
-{
-    ExchangeState s;
+    s.pendingReply = PendingSystemParams;
     const uint8_t a[] = {'a', 'b', 'c', 'd'};
     const uint8_t b[] = {'x'};
     s.receive(a, 4);
+    QCOMPARE(s.receive(b, 1).memoText, std::string("abcdx"));
+    std::vector<uint8_t> chunk(2048, 0x41);
+    s.receive(chunk.data(), uint16_t(chunk.size()));
+    QCOMPARE(s.receivedText.size(), size_t(255));
+    QCOMPARE(s.received().size(), size_t(255));
+    QVERIFY(s.receivedText.starts_with("abcdxAAA"));
+    s.pendingReply = PendingNone;
     s.receive(b, 1);
     QCOMPARE(s.receivedText, std::string("x"));
+    s.pendingReply = PendingAck;
+    s.receive(a, 4);
+    QCOMPARE(s.receivedText, std::string("xabcd"));
+    s.compose(b);
     s.receive(nullptr, 0);
     QCOMPARE(s.receivedText, std::string());
 }
@@ -142,10 +129,13 @@ void TestExchangeEngine::decodeBranches()
 
 void TestExchangeEngine::watchdogMessages()
 {
-    QCOMPARE(watchdogMessage(1).value_or("-"), std::string("Connection Timeout!"));
-    QCOMPARE(watchdogMessage(2).value_or("-"), std::string("!"));
-    QVERIFY(!watchdogMessage(3));
-    QVERIFY(!watchdogMessage(0));
+    QCOMPARE(watchdogMessage(1, "Communication Query", 3000).value_or("-"),
+             std::string("Connection Timeout! No reply to Communication Query within 3 s."));
+    QCOMPARE(watchdogMessage(2, "System parameters", 3000).value_or("-"),
+             std::string("No reply to System parameters within 3 s."));
+    QCOMPARE(watchdogMessage(3, "HART Command Query", 1000).value_or("-"),
+             std::string("No reply to HART Command Query within 1 s."));
+    QVERIFY(!watchdogMessage(0, "System parameters", 3000));
 }
 
 QTEST_APPLESS_MAIN(TestExchangeEngine)
