@@ -1,5 +1,6 @@
-// The NX260-HGW configuration window: every control, the request handlers,
-// the receive path and the two timers.
+// The NX260-HGW configuration window: the request handlers, the receive path
+// and the two timers. The controls themselves are private (FormControls);
+// other code and the tests find them by their object names.
 #pragma once
 
 #include <QWidget>
@@ -10,21 +11,17 @@
 #include <vector>
 
 #include "Exchange.h"
+#include "HartFrames.h"
+#include "MonitorHost.h"
 #include "SerialComm.h"
-#include "Widgets.h"
 
 class QComboBox;
-class QGroupBox;
-class QLabel;
 class QLineEdit;
-class QMenu;
-class QMenuBar;
-class QAction;
-class QPlainTextEdit;
-class QPushButton;
 class QtOwnerQueue;
+class SettleQueue;
 class TTimer;
 class TrafficMonitor;
+struct FormControls;
 
 // Choices fixed when the window is made. The defaults are the field values;
 // automated runs of thousands of exchanges shorten the receive pause.
@@ -32,63 +29,11 @@ struct TForm1Options {
     int receivePauseMs = exchange::kReceivePauseMs;
 };
 
-class TForm1 : public QWidget {
+class TForm1 : public QWidget, private MonitorHost {
     Q_OBJECT
 public:
     explicit TForm1(QWidget *parent = nullptr, TForm1Options options = {});
     ~TForm1() override;
-
-    // --- controls, named as on the form ---
-    QLabel *Label41, *Label9, *Label5, *Label18, *Label19;
-    QPushButton *Button30, *Button6, *Button26;
-    QLineEdit *Edit8;
-    QPlainTextEdit *Memo10;
-
-    QGroupBox *GroupBox1;
-    PortComboBox *SPREALCOM;
-    QComboBox *ComboBox11, *ComboBox10;
-    QPushButton *Button1;
-
-    QGroupBox *GroupBox6, *GroupBox18;
-    QLineEdit *Edit14;
-    QPushButton *Button29;
-    QComboBox *BOA, *BOB, *JIAOA, *JIAOB;
-    QPushButton *Button9, *Button3;
-    QComboBox *MODEL;
-    QPushButton *Button24;
-    QComboBox *DTMA, *DTMB;
-    QPushButton *Button4, *Button5;
-    QLineEdit *RTD;
-    QPushButton *Button13;
-    DoubleClickLabel *Label4;
-    QComboBox *CHXINGHAO;
-    QPushButton *Button14, *Button23;
-
-    QGroupBox *GroupBox3;
-    QComboBox *SBZHU[4], *NEIXING[4], *QIADF[4];
-    QLineEdit *DTM[4];
-    QPushButton *Button10, *Button8, *Button11, *Button12, *Button2;
-
-    QGroupBox *FactoryGroup;
-    QLineEdit *PCBSN;
-    QComboBox *JIANZHI;
-    QPushButton *Button53;
-
-    QGroupBox *GroupBox4, *GroupBox8, *GroupBox10;
-    QComboBox *ComboBox30, *ComboBox42;
-    QLineEdit *Edit9, *Edit10;
-    QPushButton *Button20;
-    QLineEdit *Edit28, *Edit29, *Edit31, *Edit32;
-    QPushButton *Button7;
-    QLineEdit *Edit25, *Edit26, *Edit27, *Edit30;
-    QComboBox *ComboBox3, *ComboBox31, *ComboBox32, *ComboBox33;
-    QPushButton *Button16;
-
-    // --- menu bar (tools beyond the form's own controls) ---
-    QMenuBar *MenuBar;
-    QMenu *FileMenu;
-    QAction *SaveProfileAction, *LoadProfileAction; // before QuitAction
-    QAction *QuitAction;
 
     // Traffic monitor, HART diagnostics, trend and status bar.
     TrafficMonitor *Monitor = nullptr;
@@ -102,6 +47,9 @@ public:
     // Module state shared by the handlers.
     exchange::ExchangeState Exchange;
     bool PortIsOpen = false;
+
+    // What the last command 0 reply taught; nothing until one is decoded.
+    const std::optional<hart::Identity> &hartIdentity() const { return m_hartIdentity; }
 
 public slots:
     void FormCreate();
@@ -146,7 +94,9 @@ public:
     bool saveProfile(const QString &path);
     bool loadProfile(const QString &path);
 
-public:
+    // The serial component's events. A chunk settles for the receive pause
+    // (the rest of a reply may follow) without holding the window's thread;
+    // clicks and timer events that come after it wait their turn.
     void Comm1ReceiveData(SerialComm::TComm *Sender, const uint8_t *Buffer, uint16_t BufferLength);
     void Comm1RequestHangup(SerialComm::TComm *Sender);
 
@@ -154,10 +104,18 @@ protected:
     void closeEvent(QCloseEvent *e) override;
 
 private:
-    const int m_receivePauseMs; // the receive handler's pause
+    // MonitorHost
+    QString portName() const override;
+    QString framing() const override;
+    bool portOpen() const override;
+    bool exchangeBusy() const override;
+    bool readHartVariables() override;
 
-    void buildUi();
+    void wireControls();
     void buildProfileActions();
+    // Runs a handler in turn with the chunks and events before it.
+    void inTurn(void (TForm1::*handler)());
+    void applyChunk(const std::vector<uint8_t> &chunk);
     void showMessage(const QString &text);
     // Strict conversion of a control's text; shows the conversion error and
     // returns nullopt on failure.
@@ -168,10 +126,10 @@ private:
 
     void clearEchoAndMemo();
     // Compose, echo, write, record; starts a full 3000 ms watchdog count.
-    void sendConfig(const std::vector<uint8_t> &request, int32_t pending, int32_t timeoutKind);
+    void sendConfig(const std::vector<uint8_t> &request, int32_t pending, int32_t timeoutKind, const char *name);
     // Compose, hex echo, write, start a full 3000 ms watchdog count, record
     // (TimeoutKind 3).
-    void sendHart(const std::vector<uint8_t> &frame, int32_t pending);
+    void sendHart(const std::vector<uint8_t> &frame, int32_t pending, const char *name);
     void sendInstrument(int row);
     void sendRs485(char port, const QComboBox *baud, const QComboBox *parity);
     void sendDataReturnTime(char port, const QComboBox *box);
@@ -183,4 +141,9 @@ private:
     void decodeHartCommand0();
     void decodeHartCommand3();
     void decodeConfig(bool instruments);
+
+    std::unique_ptr<FormControls> ui;
+    SettleQueue *m_settle = nullptr;
+    std::optional<hart::Identity> m_hartIdentity;
+    uint8_t m_hartPreambleCount = 0; // shown only
 };

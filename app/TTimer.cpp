@@ -42,10 +42,21 @@ void TTimer::Restart(int ms)
 
 void TTimer::fire()
 {
+    if (m_firePending)
+        return;
     const unsigned generation = m_generation;
     if (m_beforeFire)
         m_beforeFire();
-    // A chunk handled just now may have stopped or restarted this timer.
-    if (m_enabled && generation == m_generation && m_onTimer)
-        m_onTimer();
+    // A chunk handled before the firing runs may stop or restart this timer.
+    auto go = [this, generation] {
+        m_firePending = false;
+        if (m_enabled && generation == m_generation && m_onTimer)
+            m_onTimer();
+    };
+    if (!m_gate) {
+        go();
+        return;
+    }
+    m_firePending = true;
+    m_gate(go);
 }

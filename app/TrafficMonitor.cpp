@@ -38,8 +38,7 @@
 #include "ConfigMeaning.h"
 #include "HartAnnotate.h"
 #include "HartUnits.h"
-#include "NX260AB.h"
-#include "TTimer.h"
+#include "MonitorHost.h"
 #ifdef NX_HAVE_CAPTURE
 #include "TrafficCapture.h"
 #endif
@@ -69,11 +68,9 @@ void setFault(QLabel *label, bool fault)
 
 } // namespace
 
-TrafficMonitor::TrafficMonitor(TForm1 *form) : QObject(form), form_(form)
+TrafficMonitor::TrafficMonitor(QWidget *window, MonitorHost &host) : QObject(window), window_(window), host_(host)
 {
-    buildDiagnostics();
     buildMonitorArea();
-    buildMenus();
     buildStatusBar();
     watchTimer_.setInterval(kWatchDefaultSeconds * 1000);
     connect(&watchTimer_, &QTimer::timeout, this, &TrafficMonitor::watchTick);
@@ -87,10 +84,8 @@ TrafficMonitor::TrafficMonitor(TForm1 *form) : QObject(form), form_(form)
 
 // ------------------------------------------------------------------ layout
 
-void TrafficMonitor::buildDiagnostics()
+void TrafficMonitor::addDiagnostics(QWidget *box, QGridLayout *grid, QPushButton *query)
 {
-    auto *grid = qobject_cast<QGridLayout *>(form_->GroupBox10->layout());
-    QGroupBox *box = form_->GroupBox10;
     HartLoopCurrent = new QLineEdit(box);
     HartLoopCurrent->setObjectName(QStringLiteral("HartLoopCurrent"));
     HartLoopCurrent->setReadOnly(true);
@@ -111,7 +106,7 @@ void TrafficMonitor::buildDiagnostics()
     // Tighter rows keep the group as high as its neighbour was, so the form
     // keeps its size.
     grid->setVerticalSpacing(2);
-    grid->removeWidget(form_->Button16);
+    grid->removeWidget(query);
     auto *current = new QHBoxLayout;
     current->addWidget(HartLoopCurrent, 1);
     current->addWidget(new QLabel(QStringLiteral("mA"), box));
@@ -121,11 +116,11 @@ void TrafficMonitor::buildDiagnostics()
     HartStatus->setWordWrap(false);
     HartStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     grid->addWidget(HartStatus, buttonRow, 2, 1, 2);
-    auto *query = new QHBoxLayout;
-    query->addWidget(form_->Button16, 1);
-    query->addWidget(WatchHart);
-    query->addWidget(WatchInterval);
-    grid->addLayout(query, buttonRow + 1, 0, 1, 4);
+    auto *queryRow = new QHBoxLayout;
+    queryRow->addWidget(query, 1);
+    queryRow->addWidget(WatchHart);
+    queryRow->addWidget(WatchInterval);
+    grid->addLayout(queryRow, buttonRow + 1, 0, 1, 4);
     connect(WatchHart, &QCheckBox::toggled, this, &TrafficMonitor::watchToggled);
     connect(WatchInterval, &QSpinBox::valueChanged, this, [this](int s) { watchTimer_.setInterval(s * 1000); });
 }
@@ -133,7 +128,7 @@ void TrafficMonitor::buildDiagnostics()
 void TrafficMonitor::buildMonitorArea()
 {
     Model = new TrafficModel(this);
-    MonitorArea = new QSplitter(Qt::Horizontal, form_);
+    MonitorArea = new QSplitter(Qt::Horizontal, window_);
     MonitorArea->setObjectName(QStringLiteral("MonitorArea"));
 
     TrafficLog = new QTableView(MonitorArea);
@@ -217,22 +212,21 @@ void TrafficMonitor::buildMonitorArea()
     HartTrend->hide();
     MonitorArea->hide();
     MonitorArea->setFixedHeight(kAreaHeight);
-    form_->layout()->addWidget(MonitorArea);
 }
 
-void TrafficMonitor::buildMenus()
+void TrafficMonitor::addMenus(QMenuBar *bar, QMenu *file, QAction *before)
 {
-    SaveTrafficAction = new QAction(QStringLiteral("Save &Traffic..."), form_);
+    SaveTrafficAction = new QAction(QStringLiteral("Save &Traffic..."), window_);
     SaveTrafficAction->setObjectName(QStringLiteral("SaveTrafficAction"));
-    SaveTrendAction = new QAction(QStringLiteral("Save T&rend..."), form_);
+    SaveTrendAction = new QAction(QStringLiteral("Save T&rend..."), window_);
     SaveTrendAction->setObjectName(QStringLiteral("SaveTrendAction"));
     connect(SaveTrafficAction, &QAction::triggered, this, &TrafficMonitor::saveTrafficAs);
     connect(SaveTrendAction, &QAction::triggered, this, &TrafficMonitor::saveTrendAs);
-    form_->FileMenu->insertAction(form_->QuitAction, SaveTrafficAction);
-    form_->FileMenu->insertAction(form_->QuitAction, SaveTrendAction);
-    form_->FileMenu->insertSeparator(form_->QuitAction);
+    file->insertAction(before, SaveTrafficAction);
+    file->insertAction(before, SaveTrendAction);
+    file->insertSeparator(before);
 
-    ViewMenu = form_->MenuBar->addMenu(QStringLiteral("&View"));
+    ViewMenu = bar->addMenu(QStringLiteral("&View"));
     ViewMenu->setObjectName(QStringLiteral("ViewMenu"));
     TrafficAction = ViewMenu->addAction(QStringLiteral("&Traffic"));
     TrafficAction->setObjectName(QStringLiteral("TrafficAction"));
@@ -247,7 +241,7 @@ void TrafficMonitor::buildMenus()
 
 void TrafficMonitor::buildStatusBar()
 {
-    StatusBar = new QStatusBar(form_);
+    StatusBar = new QStatusBar(window_);
     StatusBar->setObjectName(QStringLiteral("StatusBar"));
     StatusBar->setSizeGripEnabled(false);
     StatusBar->setContentsMargins(0, 0, 0, 0);
@@ -260,26 +254,26 @@ void TrafficMonitor::buildStatusBar()
     StatusBar->addWidget(PortState);
     StatusBar->addWidget(ByteCounts);
     StatusBar->addWidget(LastError, 1);
-    form_->layout()->addWidget(StatusBar);
     showPortState(QStringLiteral("Closed"));
     showByteCounts();
 }
 
 void TrafficMonitor::setPanelVisible(QWidget *panel, bool on)
 {
-    const bool wasShown = MonitorArea->isVisibleTo(form_);
+    const bool wasShown = MonitorArea->isVisibleTo(window_);
     panel->setVisible(on);
     const bool show = TrafficAction->isChecked() || TrendAction->isChecked();
     if (show == wasShown)
         return;
     // The form's own controls keep their size: the window grows by the area
     // (the layout may already have stretched it to the new minimum).
-    const int before = form_->height();
+    const int before = window_->height();
     MonitorArea->setVisible(show);
-    form_->layout()->activate();
-    if (!form_->isMaximized() && !form_->isFullScreen()) {
-        const int delta = kAreaHeight + form_->layout()->spacing();
-        form_->resize(form_->width(), std::max(before + (show ? delta : -delta), form_->minimumSizeHint().height()));
+    window_->layout()->activate();
+    if (!window_->isMaximized() && !window_->isFullScreen()) {
+        const int delta = kAreaHeight + window_->layout()->spacing();
+        window_->resize(window_->width(),
+                        std::max(before + (show ? delta : -delta), window_->minimumSizeHint().height()));
     }
     if (show && TrafficLog->isVisible())
         TrafficLog->scrollToBottom();
@@ -371,16 +365,8 @@ void TrafficMonitor::hartDecoded(int command, const uint8_t *rx, size_t size)
 
 void TrafficMonitor::portOpened()
 {
-    opened_ = true;
     bytesSent_ = bytesReceived_ = 0;
-    const auto *c = form_->Comm1.get();
-    static const char parity[] = {'N', 'O', 'E', 'M', 'S'};
-    static const char *const stop[] = {"1", "1.5", "2"};
-    showPortState(QStringLiteral("Open %1 %2%3%4")
-                      .arg(c->BaudRate())
-                      .arg(5 + int(c->ByteSize()))
-                      .arg(QLatin1Char(parity[int(c->Parity())]))
-                      .arg(QString::fromLatin1(stop[int(c->StopBits())])));
+    showPortState(QStringLiteral("Open ") + host_.framing());
     showByteCounts();
 }
 
@@ -405,9 +391,7 @@ void TrafficMonitor::error(const QString &text)
 
 void TrafficMonitor::showPortState(const QString &state)
 {
-    // Until a port was opened, the one the form would open.
-    const QString name = opened_ ? QString::fromStdString(form_->Comm1->CommName()) : form_->SPREALCOM->currentText();
-    PortState->setText(name + QStringLiteral(": ") + state);
+    PortState->setText(host_.portName() + QStringLiteral(": ") + state);
 }
 
 void TrafficMonitor::showByteCounts()
@@ -424,7 +408,7 @@ void TrafficMonitor::watchToggled(bool on)
         watchRetry_.stop();
         return;
     }
-    if (!form_->PortIsOpen) {
+    if (!host_.portOpen()) {
         WatchHart->setChecked(false);
         error(QStringLiteral("Watch needs an open port."));
         return;
@@ -441,11 +425,14 @@ void TrafficMonitor::watchTick()
         return;
     // A new query while the last reply is still awaited or not yet decoded
     // would take that reply's decoding away; ask again once it is through.
-    if (form_->Timer2->Enabled() || (form_->Timer3->Enabled() && form_->Exchange.pendingReply != 0)) {
+    if (host_.exchangeBusy()) {
         watchRetry_.start();
         return;
     }
-    form_->Button16Click();
+    if (!host_.readHartVariables()) {
+        WatchHart->setChecked(false);
+        error(QStringLiteral("Watch needs the device read first (HART Device Parameter Query)."));
+    }
 }
 
 // ------------------------------------------------------------------- trend
@@ -618,7 +605,7 @@ void TrafficMonitor::saveTrafficAs()
 #else
     const QString filters = QStringLiteral("Traffic log (*.log)");
 #endif
-    QString path = QFileDialog::getSaveFileName(form_, QStringLiteral("Save Traffic"), QStringLiteral("traffic.log"),
+    QString path = QFileDialog::getSaveFileName(window_, QStringLiteral("Save Traffic"), QStringLiteral("traffic.log"),
                                                 filters, &filter);
     if (path.isEmpty())
         return;
@@ -627,13 +614,13 @@ void TrafficMonitor::saveTrafficAs()
     QString message;
     if (!saveTraffic(path, &message)) {
         error(message);
-        QMessageBox::warning(form_, QStringLiteral("NX260-HGW"), message);
+        QMessageBox::warning(window_, QStringLiteral("NX260-HGW"), message);
     }
 }
 
 void TrafficMonitor::saveTrendAs()
 {
-    QString path = QFileDialog::getSaveFileName(form_, QStringLiteral("Save Trend"), QStringLiteral("trend.csv"),
+    QString path = QFileDialog::getSaveFileName(window_, QStringLiteral("Save Trend"), QStringLiteral("trend.csv"),
                                                 QStringLiteral("CSV (*.csv)"));
     if (path.isEmpty())
         return;
@@ -642,6 +629,11 @@ void TrafficMonitor::saveTrendAs()
     QString message;
     if (!saveTrend(path, &message)) {
         error(message);
-        QMessageBox::warning(form_, QStringLiteral("NX260-HGW"), message);
+        QMessageBox::warning(window_, QStringLiteral("NX260-HGW"), message);
     }
+}
+
+QWidget *TrafficMonitor::area() const
+{
+    return MonitorArea;
 }

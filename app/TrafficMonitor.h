@@ -2,7 +2,7 @@
 // monitor (`TrafficLog`), the HART trend (`HartTrend`) with the Watch check
 // box, the loop current and status lines under the HART values, the status
 // bar, the View menu and File -> Save Traffic... / Save Trend....
-// TForm1 calls the hooks below from its send and receive paths; nothing here
+// The window calls the hooks below from its send and receive paths; nothing here
 // changes what the form sends or decodes.
 #pragma once
 
@@ -31,7 +31,11 @@ class QSplitter;
 class QStatusBar;
 class QTableView;
 class QValueAxis;
-class TForm1;
+class MonitorHost;
+class QGridLayout;
+class QMenuBar;
+class QPushButton;
+class QWidget;
 
 struct TrendSample {
     std::chrono::system_clock::time_point time;
@@ -44,7 +48,16 @@ struct TrendSample {
 class TrafficMonitor : public QObject {
     Q_OBJECT
 public:
-    explicit TrafficMonitor(TForm1 *form);
+    // Parts are made on `window`; the window places them: the diagnostics
+    // join the HART values' grid, the area and the status bar its layout.
+    TrafficMonitor(QWidget *window, MonitorHost &host);
+    // Loop current and status lines under the HART values, the query button
+    // with Watch beside it.
+    void addDiagnostics(QWidget *box, QGridLayout *grid, QPushButton *query);
+    // File -> Save Traffic / Save Trend before `before`, and the View menu.
+    void addMenus(QMenuBar *bar, QMenu *file, QAction *before);
+    QWidget *area() const;
+    QStatusBar *statusBar() const { return StatusBar; }
 
     // --- hooks from the form ---
     void sent(const uint8_t *bytes, size_t size, TrafficRow::Kind kind, bool written);
@@ -78,9 +91,7 @@ public:
     QAction *TrafficAction, *TrendAction, *SaveTrafficAction, *SaveTrendAction;
 
 private:
-    void buildDiagnostics();
     void buildMonitorArea();
-    void buildMenus();
     void buildStatusBar();
     void setPanelVisible(QWidget *panel, bool on);
     void showPortState(const QString &state);
@@ -93,11 +104,11 @@ private:
     void saveTrafficAs();
     void saveTrendAs();
 
-    TForm1 *form_;
+    QWidget *window_;
+    MonitorHost &host_;
     TrafficRow::Kind lastKind_ = TrafficRow::Config;
     QByteArray reply_; // received since the last request, for the meaning of split replies
     uint64_t bytesSent_ = 0, bytesReceived_ = 0;
-    bool opened_ = false; // a port was opened since start
     QTimer watchTimer_;
     QTimer watchRetry_; // the tick came while an exchange was in flight
     std::deque<TrendSample> samples_;

@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QComboBox>
 #include <QCommandLineParser>
 #include <QIcon>
 
@@ -52,8 +53,10 @@ int main(int argc, char *argv[])
     parser.process(app);
 
     TForm1 form;
-    if (parser.isSet(portOption))
-        form.SPREALCOM->setEditText(parser.value(portOption));
+    if (parser.isSet(portOption)) {
+        if (auto *port = form.findChild<QComboBox *>(QStringLiteral("SPREALCOM")))
+            port->setEditText(parser.value(portOption));
+    }
     form.show();
     return app.exec();
 }

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "../FormLookup.h"
 #include "NX260AB.h"
 #include "TestSupport.h"
 #include "WindowSetup.h"
@@ -45,13 +46,13 @@ private slots:
 void TestProfile::menuOrder()
 {
     TForm1 w;
-    const QList<QAction *> actions = w.FileMenu->actions();
+    const QList<QAction *> actions = ui(w).FileMenu->actions();
     // The profile pair opens the menu; Quit closes it, after a separator.
     QVERIFY(actions.size() >= 4);
-    QCOMPARE(actions[0], w.SaveProfileAction);
-    QCOMPARE(actions[1], w.LoadProfileAction);
+    QCOMPARE(actions[0], w.findChild<QAction *>("SaveProfileAction"));
+    QCOMPARE(actions[1], w.findChild<QAction *>("LoadProfileAction"));
     QVERIFY(actions[actions.size() - 2]->isSeparator());
-    QCOMPARE(actions.back(), w.QuitAction);
+    QCOMPARE(actions.back(), ui(w).QuitAction);
 }
 
 void TestProfile::roundTrip()
@@ -69,7 +70,7 @@ void TestProfile::roundTrip()
     PtyPeer peer;
     QVERIFY(peer.ok());
     TForm1 w;
-    w.SPREALCOM->setCurrentText(peer.slavePath());
+    ui(w).SPREALCOM->setCurrentText(peer.slavePath());
     w.Button1Click();
     QVERIFY(w.PortIsOpen);
     QVERIFY(profileControls(w) != saved);
@@ -115,7 +116,7 @@ void TestProfile::unsavableControlWritesNothing()
     const QString path = dir.filePath("p.json");
     MessageCatcher messages;
     TForm1 w;
-    w.RTD->setText(QStringLiteral("1000"));
+    ui(w).RTD->setText(QStringLiteral("1000"));
     QVERIFY(!w.saveProfile(path));
     QVERIFY(!QFile::exists(path));
     QCOMPARE(messages.texts().size(), 1);

@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include "../FormLookup.h"
 #include "NX260AB.h"
 #include "TTimer.h"
 #include "TestSupport.h"
@@ -63,8 +64,8 @@ void TestRequests::init()
     QVERIFY(peer->ok());
     w = std::make_unique<TForm1>(nullptr, TForm1Options{.receivePauseMs = 0});
     boxes = std::make_unique<MessageCatcher>();
-    w->SPREALCOM->setEditText(peer->slavePath());
-    QTest::mouseClick(w->Button1, Qt::LeftButton);
+    ui(*w).SPREALCOM->setEditText(peer->slavePath());
+    QTest::mouseClick(ui(*w).Button1, Qt::LeftButton);
     QVERIFY(w->PortIsOpen);
 }
 
@@ -132,7 +133,7 @@ void TestRequests::requests()
     QFETCH(int, kind);
     w->Label4DblClick(); // the channel-model button too
     applySetup(*w, setup);
-    w->Memo10->setPlainText("old reply");
+    ui(*w).Memo10->setPlainText("old reply");
     auto *b = w->findChild<QPushButton *>(button);
     QVERIFY(b);
     QTest::mouseClick(b, Qt::LeftButton);
@@ -140,19 +141,19 @@ void TestRequests::requests()
     QCOMPARE(raw(got).toHex(' '), expected.toHex(' '));
     QCOMPARE(w->Exchange.pendingReply, pending);
     QCOMPARE(w->Exchange.timeoutKind, kind);
-    QCOMPARE(w->Memo10->toPlainText(), QString());
+    QCOMPARE(ui(*w).Memo10->toPlainText(), QString());
     const bool hart = button == "Button7" || button == "Button16" || button == "Button20";
     if (hart)
-        QCOMPARE(w->Edit8->text(), QString::fromLatin1(expected.toHex(' ').toUpper() + ' '));
+        QCOMPARE(ui(*w).Edit8->text(), QString::fromLatin1(expected.toHex(' ').toUpper() + ' '));
     else
-        QCOMPARE(w->Edit8->text(), QString::fromLatin1(expected));
+        QCOMPARE(ui(*w).Edit8->text(), QString::fromLatin1(expected));
     QVERIFY(boxes->texts().isEmpty());
 }
 
 void TestRequests::factorySerialLeavesWatchdogAlone()
 {
     w->Exchange.timeoutKind = 2;
-    QTest::mouseClick(w->Button53, Qt::LeftButton);
+    QTest::mouseClick(ui(*w).Button53, Qt::LeftButton);
     QCOMPARE(peer->readQuiet(), std::string("QRTNVK#PCBSN:00000000,001#"));
     QCOMPARE(w->Exchange.timeoutKind, 2);
     QVERIFY(!w->Timer3->Enabled());
@@ -162,15 +163,15 @@ void TestRequests::factorySerialLeavesWatchdogAlone()
 void TestRequests::hartEchoAndWatchdog()
 {
     // HART requests start the watchdog's full count too.
-    QTest::mouseClick(w->Button7, Qt::LeftButton);
+    QTest::mouseClick(ui(*w).Button7, Qt::LeftButton);
     peer->readQuiet();
     QVERIFY(w->Timer3->Enabled());
     QCOMPARE(w->Timer3->Interval(), 3000);
-    QVERIFY(w->Edit8->text().endsWith(' '));
-    QTest::mouseClick(w->Button6, Qt::LeftButton);
+    QVERIFY(ui(*w).Edit8->text().endsWith(' '));
+    QTest::mouseClick(ui(*w).Button6, Qt::LeftButton);
     peer->readQuiet();
     QCOMPARE(w->Timer3->Interval(), 3000);
-    QTest::mouseClick(w->Button16, Qt::LeftButton);
+    QTest::mouseClick(ui(*w).Button16, Qt::LeftButton);
     peer->readQuiet();
     QCOMPARE(w->Timer3->Interval(), 3000);
     // No reply under TimeoutKind 3: the watchdog stops silently.
@@ -241,9 +242,9 @@ void TestRequests::manualEntryMessages()
 {
     QFETCH(QString, entry);
     QFETCH(QString, message);
-    w->Edit10->setText(entry);
+    ui(*w).Edit10->setText(entry);
     w->Exchange.pendingReply = 203;
-    QTest::mouseClick(w->Button20, Qt::LeftButton);
+    QTest::mouseClick(ui(*w).Button20, Qt::LeftButton);
     QTRY_COMPARE(boxes->texts(), QStringList{message});
     QCOMPARE(peer->readQuiet(100, 400), std::string());
     QCOMPARE(w->Exchange.pendingReply, 203);
@@ -252,29 +253,29 @@ void TestRequests::manualEntryMessages()
 
 void TestRequests::systemParametersRoundTrip()
 {
-    QTest::mouseClick(w->Button23, Qt::LeftButton);
+    QTest::mouseClick(ui(*w).Button23, Qt::LeftButton);
     QCOMPARE(peer->readQuiet(), std::string("QQQ#QX1#"));
     reply("#MD:0C1:017BOA:52BOB:71DTA:4DTB:0RTM:025#");
     QTRY_COMPARE_WITH_TIMEOUT(w->Exchange.pendingReply, 0, 3000);
     QCOMPARE(w->Exchange.timeoutKind, 0);
-    QCOMPARE(w->MODEL->currentIndex(), 0);
-    QCOMPARE(w->Edit14->text(), QStringLiteral("017"));
-    QCOMPARE(w->BOA->currentText(), QStringLiteral("38400"));
-    QCOMPARE(w->JIAOA->currentText(), QStringLiteral("Even"));
-    QCOMPARE(w->BOB->currentText(), QStringLiteral("115200"));
-    QCOMPARE(w->JIAOB->currentText(), QStringLiteral("Odd"));
-    QCOMPARE(w->DTMA->currentIndex(), 4);
-    QCOMPARE(w->DTMB->currentIndex(), 0);
-    QCOMPARE(w->RTD->text(), QStringLiteral("025"));
+    QCOMPARE(ui(*w).MODEL->currentIndex(), 0);
+    QCOMPARE(ui(*w).Edit14->text(), QStringLiteral("017"));
+    QCOMPARE(ui(*w).BOA->currentText(), QStringLiteral("38400"));
+    QCOMPARE(ui(*w).JIAOA->currentText(), QStringLiteral("Even"));
+    QCOMPARE(ui(*w).BOB->currentText(), QStringLiteral("115200"));
+    QCOMPARE(ui(*w).JIAOB->currentText(), QStringLiteral("Odd"));
+    QCOMPARE(ui(*w).DTMA->currentIndex(), 4);
+    QCOMPARE(ui(*w).DTMB->currentIndex(), 0);
+    QCOMPARE(ui(*w).RTD->text(), QStringLiteral("025"));
 
     const struct { QPushButton *b; std::string bytes; } sets[] = {
-        {w->Button24, "QQS#MD:0#"},
-        {w->Button29, "QQS#ADR:017#"},
-        {w->Button9, "QQS#BOA:520#"},
-        {w->Button3, "QQS#BOB:710#"},
-        {w->Button4, std::string("QQS#DTA:\x04#", 10)},
-        {w->Button5, std::string("QQS#DTK:\x00#", 10)},
-        {w->Button13, "QQS#RDM:025#"},
+        {ui(*w).Button24, "QQS#MD:0#"},
+        {ui(*w).Button29, "QQS#ADR:017#"},
+        {ui(*w).Button9, "QQS#BOA:520#"},
+        {ui(*w).Button3, "QQS#BOB:710#"},
+        {ui(*w).Button4, std::string("QQS#DTA:\x04#", 10)},
+        {ui(*w).Button5, std::string("QQS#DTK:\x00#", 10)},
+        {ui(*w).Button13, "QQS#RDM:025#"},
     };
     for (const auto &s : sets) {
         QTest::mouseClick(s.b, Qt::LeftButton);
@@ -285,12 +286,12 @@ void TestRequests::systemParametersRoundTrip()
 
 void TestRequests::instrumentRoundTrip()
 {
-    QTest::mouseClick(w->Button2, Qt::LeftButton);
+    QTest::mouseClick(ui(*w).Button2, Qt::LeftButton);
     QCOMPARE(peer->readQuiet(), std::string("QQQ#QH00#"));
     reply("T01:1008060#T02:0004120#T03:1009999#T04:0005007#");
     QTRY_COMPARE_WITH_TIMEOUT(w->Exchange.pendingReply, 0, 3000);
     const char *expect[] = {"QQS#HA01:1008060#", "QQS#HA02:0004120#", "QQS#HA03:1009999#", "QQS#HA04:0005007#"};
-    QPushButton *buttons[] = {w->Button10, w->Button8, w->Button11, w->Button12};
+    QPushButton *buttons[] = {ui(*w).Button10, ui(*w).Button8, ui(*w).Button11, ui(*w).Button12};
     for (int i = 0; i < 4; ++i) {
         QTest::mouseClick(buttons[i], Qt::LeftButton);
         QCOMPARE(peer->readQuiet(), std::string(expect[i]));
@@ -300,28 +301,28 @@ void TestRequests::instrumentRoundTrip()
 
 void TestRequests::decodeErrorStopsAndKeepsEarlierFields()
 {
-    QTest::mouseClick(w->Button23, Qt::LeftButton);
+    QTest::mouseClick(ui(*w).Button23, Qt::LeftButton);
     peer->readQuiet();
     reply("MD:0DTA:xDTB:3RTM:077");
     QTRY_COMPARE_WITH_TIMEOUT(boxes->texts(), QStringList{"'x' is not a valid integer value"}, 3000);
-    QCOMPARE(w->MODEL->currentIndex(), 0); // decoded before the failure
-    QCOMPARE(w->DTMA->currentIndex(), 2);  // unchanged
-    QCOMPARE(w->DTMB->currentIndex(), 2);  // not reached
-    QCOMPARE(w->RTD->text(), QStringLiteral("10"));
+    QCOMPARE(ui(*w).MODEL->currentIndex(), 0); // decoded before the failure
+    QCOMPARE(ui(*w).DTMA->currentIndex(), 2);  // unchanged
+    QCOMPARE(ui(*w).DTMB->currentIndex(), 2);  // not reached
+    QCOMPARE(ui(*w).RTD->text(), QStringLiteral("10"));
     QCOMPARE(w->Exchange.pendingReply, 0);
     QCOMPARE(w->Exchange.timeoutKind, 0);
 }
 
 void TestRequests::outOfRangeDigitLeavesNoSelection()
 {
-    QTest::mouseClick(w->Button2, Qt::LeftButton);
+    QTest::mouseClick(ui(*w).Button2, Qt::LeftButton);
     peer->readQuiet();
     reply("T02:1003060");
     QTRY_COMPARE_WITH_TIMEOUT(w->Exchange.pendingReply, 0, 3000);
-    QCOMPARE(w->QIADF[1]->currentIndex(), -1);
-    QCOMPARE(w->QIADF[0]->currentIndex(), 4);
+    QCOMPARE(ui(*w).QIADF[1]->currentIndex(), -1);
+    QCOMPARE(ui(*w).QIADF[0]->currentIndex(), 4);
     // Set refuses to send a value the gateway has no code for.
-    QTest::mouseClick(w->Button8, Qt::LeftButton);
+    QTest::mouseClick(ui(*w).Button8, Qt::LeftButton);
     QTRY_COMPARE(boxes->texts().size(), 1);
     QVERIFY(boxes->texts().first().contains("Instrument 2 Length"));
     QCOMPARE(peer->readQuiet(100, 400), std::string());
@@ -329,7 +330,7 @@ void TestRequests::outOfRangeDigitLeavesNoSelection()
 
 void TestRequests::hartIdentityAddressesCommand3()
 {
-    QTest::mouseClick(w->Button7, Qt::LeftButton);
+    QTest::mouseClick(ui(*w).Button7, Qt::LeftButton);
     peer->readQuiet();
     // preambles, 06, address, cmd 0, count, status x2, 254, mfr 0x37, type 0x0C,
     // preambles 5, revisions/flags x5, device id 01 02 03, checksum
@@ -340,13 +341,13 @@ void TestRequests::hartIdentityAddressesCommand3()
     r += char(ck);
     reply(r);
     QTRY_COMPARE_WITH_TIMEOUT(w->Exchange.pendingReply, 0, 3000);
-    QCOMPARE(w->Edit28->text(), QStringLiteral("55"));
-    QCOMPARE(w->Edit29->text(), QStringLiteral("12"));
-    QCOMPARE(w->Edit31->text(), QStringLiteral("5"));
-    QCOMPARE(w->Edit32->text(), QStringLiteral("66051"));
-    QCOMPARE(w->Memo10->toPlainText().left(15), QStringLiteral("FF FF FF FF FF "));
+    QCOMPARE(ui(*w).Edit28->text(), QStringLiteral("55"));
+    QCOMPARE(ui(*w).Edit29->text(), QStringLiteral("12"));
+    QCOMPARE(ui(*w).Edit31->text(), QStringLiteral("5"));
+    QCOMPARE(ui(*w).Edit32->text(), QStringLiteral("66051"));
+    QCOMPARE(ui(*w).Memo10->toPlainText().left(15), QStringLiteral("FF FF FF FF FF "));
 
-    QTest::mouseClick(w->Button16, Qt::LeftButton);
+    QTest::mouseClick(ui(*w).Button16, Qt::LeftButton);
     // 82, 0x80|0x37, 0C, 01 02 03, 03, 00, checksum
     const uint8_t c = 0x82 ^ 0xB7 ^ 0x0C ^ 0x01 ^ 0x02 ^ 0x03 ^ 0x03 ^ 0x00;
     std::string expect = hexBytes("00 66 55 01 FF FF FF FF FF FF 82 B7 0C 01 02 03 03 00");
@@ -357,22 +358,22 @@ void TestRequests::hartIdentityAddressesCommand3()
     // device id, empties the boxes and keeps the identity; so does closing
     // and reopening the port.
     for (const char *shortReply : {"FF FF 86 00", "FF FF 06 80 00 0E 00 00 FE 11 22 05 05 01 01 00 00 09"}) {
-        QTest::mouseClick(w->Button7, Qt::LeftButton);
+        QTest::mouseClick(ui(*w).Button7, Qt::LeftButton);
         peer->readQuiet();
         reply(hexBytes(shortReply));
         QTRY_COMPARE_WITH_TIMEOUT(w->Exchange.pendingReply, 0, 3000);
-        QCOMPARE(w->Edit32->text(), QString());
-        QTest::mouseClick(w->Button1, Qt::LeftButton);
-        QTest::mouseClick(w->Button1, Qt::LeftButton);
+        QCOMPARE(ui(*w).Edit32->text(), QString());
+        QTest::mouseClick(ui(*w).Button1, Qt::LeftButton);
+        QTest::mouseClick(ui(*w).Button1, Qt::LeftButton);
         QVERIFY(w->PortIsOpen);
-        QTest::mouseClick(w->Button16, Qt::LeftButton);
+        QTest::mouseClick(ui(*w).Button16, Qt::LeftButton);
         QCOMPARE(raw(peer->readQuiet()).toHex(' '), raw(expect).toHex(' '));
     }
 }
 
 void TestRequests::hartCommand3FillsVariables()
 {
-    QTest::mouseClick(w->Button16, Qt::LeftButton);
+    QTest::mouseClick(ui(*w).Button16, Qt::LeftButton);
     peer->readQuiet();
     // FF 86, address 5, cmd 03, count 26, status 2, current 4, then
     // (unit, float) x4: 19 m3/h 100.0, 32 degC pi, 39 (unlisted) 0, 237 MPa 1.5
@@ -384,27 +385,27 @@ void TestRequests::hartCommand3FillsVariables()
     r += char(ck);
     reply(r);
     QTRY_COMPARE_WITH_TIMEOUT(w->Exchange.pendingReply, 0, 3000);
-    QCOMPARE(w->Edit25->text(), QStringLiteral("100"));
-    QCOMPARE(w->ComboBox3->currentIndex(), 19);
-    QCOMPARE(w->Edit26->text(), QStringLiteral("3.1415927"));
-    QCOMPARE(w->ComboBox31->currentText(), QString::fromUtf8("℃"));
-    QCOMPARE(w->Edit27->text(), QStringLiteral("0"));
-    QCOMPARE(w->ComboBox32->currentText(), QStringLiteral("other"));
-    QCOMPARE(w->Edit30->text(), QStringLiteral("1.5"));
-    QCOMPARE(w->ComboBox33->currentText(), QStringLiteral("MPa"));
+    QCOMPARE(ui(*w).Edit25->text(), QStringLiteral("100"));
+    QCOMPARE(ui(*w).ComboBox3->currentIndex(), 19);
+    QCOMPARE(ui(*w).Edit26->text(), QStringLiteral("3.1415927"));
+    QCOMPARE(ui(*w).ComboBox31->currentText(), QString::fromUtf8("℃"));
+    QCOMPARE(ui(*w).Edit27->text(), QStringLiteral("0"));
+    QCOMPARE(ui(*w).ComboBox32->currentText(), QStringLiteral("other"));
+    QCOMPARE(ui(*w).Edit30->text(), QStringLiteral("1.5"));
+    QCOMPARE(ui(*w).ComboBox33->currentText(), QStringLiteral("MPa"));
 }
 
 void TestRequests::lateChunkIsShownNotDecoded()
 {
-    QTest::mouseClick(w->Button23, Qt::LeftButton);
+    QTest::mouseClick(ui(*w).Button23, Qt::LeftButton);
     peer->readQuiet();
     reply("MD:0");
     QTRY_COMPARE_WITH_TIMEOUT(w->Exchange.pendingReply, 0, 3000);
-    QCOMPARE(w->MODEL->currentIndex(), 0);
+    QCOMPARE(ui(*w).MODEL->currentIndex(), 0);
     reply("MD:1");
-    QTRY_COMPARE_WITH_TIMEOUT(w->Memo10->toPlainText(), QStringLiteral("MD:1"), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(ui(*w).Memo10->toPlainText(), QStringLiteral("MD:1"), 3000);
     QVERIFY(!w->Timer2->Enabled()); // no decode to come
-    QCOMPARE(w->MODEL->currentIndex(), 0);
+    QCOMPARE(ui(*w).MODEL->currentIndex(), 0);
 }
 
 QTEST_MAIN(TestRequests)

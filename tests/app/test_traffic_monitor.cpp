@@ -14,6 +14,7 @@
 #include <QTableView>
 #include <QtCharts/QChartView>
 
+#include "../FormLookup.h"
 #include "NX260AB.h"
 #include "TrafficMonitor.h"
 
@@ -59,7 +60,7 @@ private slots:
         const QSize start = w.size();
         QVERIFY(!m.TrafficLog->isVisible() && !m.HartTrend->isVisible());
         QCOMPARE(m.TrafficAction->shortcut(), QKeySequence(QStringLiteral("Ctrl+T")));
-        QCOMPARE(w.FileMenu->actions().indexOf(m.SaveTrafficAction) + 3, w.FileMenu->actions().indexOf(w.QuitAction));
+        QCOMPARE(ui(w).FileMenu->actions().indexOf(m.SaveTrafficAction) + 3, ui(w).FileMenu->actions().indexOf(ui(w).QuitAction));
         m.TrafficAction->trigger();
         m.TrendAction->trigger();
         QVERIFY(m.TrafficLog->isVisible() && m.HartTrend->isVisible());
@@ -76,8 +77,8 @@ private slots:
     {
         TForm1 w(nullptr, TForm1Options{.receivePauseMs = 0});
         TrafficMonitor &m = *w.Monitor;
-        QTest::mouseClick(w.Button9, Qt::LeftButton); // port closed: composed, not written
-        QTest::mouseClick(w.Button16, Qt::LeftButton);
+        QTest::mouseClick(ui(w).Button9, Qt::LeftButton); // port closed: composed, not written
+        QTest::mouseClick(ui(w).Button16, Qt::LeftButton);
         const QByteArray reply = command3Reply(0x80);
         receive(w, reply.left(10)); // split in two chunks
         receive(w, reply.mid(10));
@@ -104,12 +105,12 @@ private slots:
             {command3Reply(0x00, false), QStringLiteral("checksum BAD; Response: OK; status: OK"), true},
         };
         for (const auto &c : cases) {
-            QTest::mouseClick(w.Button16, Qt::LeftButton);
+            QTest::mouseClick(ui(w).Button16, Qt::LeftButton);
             receive(w, c.bytes);
             QTRY_COMPARE(w.Exchange.pendingReply, 0);
             QCOMPARE(m.HartStatus->text(), c.text);
             QCOMPARE(!m.HartStatus->styleSheet().isEmpty(), c.red);
-            QCOMPARE(w.Edit25->text(), QStringLiteral("100")); // the decoded values keep their behaviour
+            QCOMPARE(ui(w).Edit25->text(), QStringLiteral("100")); // the decoded values keep their behaviour
         }
         QCOMPARE(m.trendSamples().size(), size_t(4));
     }
@@ -132,7 +133,7 @@ private slots:
     {
         TForm1 w(nullptr, TForm1Options{.receivePauseMs = 0});
         TrafficMonitor &m = *w.Monitor;
-        QTest::mouseClick(w.Button16, Qt::LeftButton);
+        QTest::mouseClick(ui(w).Button16, Qt::LeftButton);
         const QByteArray reply = command3Reply(0);
         receive(w, reply.left(7));
         receive(w, reply.mid(7));

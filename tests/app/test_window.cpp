@@ -11,6 +11,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include "../FormLookup.h"
 #include "NX260AB.h"
 #include "QtOwnerQueue.h"
 #include "TTimer.h"
@@ -42,13 +43,16 @@ private slots:
     void receiveBranches_data();
     void receiveBranches();
     void receiveCapsAt255();
+    void chunksOfOneReplyAreJoined();
     void receiveKeepsNulBytes();
 
-    void watchdogKinds_data();
-    void watchdogKinds();
+    void watchdogNamesRequest_data();
+    void watchdogNamesRequest();
+    void hartCommand3NeedsIdentity();
     void requestWithPortClosedStillArmsWatchdog();
     void everyRequestStartsFullWatchdogCount();
 
+    void clicksDuringSettleActInOrder();
     void timerNoRestart();
     void chunksBeforeTimerAreHandledFirst();
 };
@@ -290,9 +294,9 @@ void TestWindow::formCreateHidesChannelModel()
 {
     TForm1 w;
     w.show();
-    QVERIFY(!w.CHXINGHAO->isVisible());
-    QVERIFY(!w.Button14->isVisible());
-    QVERIFY(w.Button6->isEnabled() && w.GroupBox1->isEnabled() && w.Button1->isEnabled());
+    QVERIFY(!ui(w).CHXINGHAO->isVisible());
+    QVERIFY(!ui(w).Button14->isVisible());
+    QVERIFY(ui(w).Button6->isEnabled() && ui(w).GroupBox1->isEnabled() && ui(w).Button1->isEnabled());
     QVERIFY(!w.Timer2->Enabled());
     QVERIFY(!w.Timer3->Enabled());
     QCOMPARE(w.Timer2->Interval(), 300);
@@ -309,22 +313,22 @@ void TestWindow::label4DoubleClickRevealsChannelModel()
     TForm1 w;
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    QTest::mouseDClick(w.Label4, Qt::LeftButton);
-    QVERIFY(w.CHXINGHAO->isVisible());
-    QVERIFY(w.Button14->isVisible());
-    QTest::mouseDClick(w.Label4, Qt::LeftButton);
-    QVERIFY(w.CHXINGHAO->isVisible());
-    QVERIFY(w.Button14->isVisible());
+    QTest::mouseDClick(ui(w).Label4, Qt::LeftButton);
+    QVERIFY(ui(w).CHXINGHAO->isVisible());
+    QVERIFY(ui(w).Button14->isVisible());
+    QTest::mouseDClick(ui(w).Label4, Qt::LeftButton);
+    QVERIFY(ui(w).CHXINGHAO->isVisible());
+    QVERIFY(ui(w).Button14->isVisible());
 }
 
 void TestWindow::clearBuffer()
 {
     TForm1 w;
-    w.Memo10->setPlainText("abc");
-    w.Edit8->setText("QQQ#QV#");
-    QTest::mouseClick(w.Button26, Qt::LeftButton);
-    QCOMPARE(w.Memo10->toPlainText(), QString());
-    QCOMPARE(w.Edit8->text(), QStringLiteral("QQQ#QV#"));
+    ui(w).Memo10->setPlainText("abc");
+    ui(w).Edit8->setText("QQQ#QV#");
+    QTest::mouseClick(ui(w).Button26, Qt::LeftButton);
+    QCOMPARE(ui(w).Memo10->toPlainText(), QString());
+    QCOMPARE(ui(w).Edit8->text(), QStringLiteral("QQQ#QV#"));
 }
 
 void TestWindow::openCloseToggle()
@@ -333,29 +337,29 @@ void TestWindow::openCloseToggle()
     QVERIFY(peer.ok());
     TForm1 w;
     MessageCatcher boxes;
-    w.SPREALCOM->setEditText(peer.slavePath());
-    QTest::mouseClick(w.Button1, Qt::LeftButton);
+    ui(w).SPREALCOM->setEditText(peer.slavePath());
+    QTest::mouseClick(ui(w).Button1, Qt::LeftButton);
     QVERIFY2(boxes.texts().isEmpty(), qPrintable(boxes.texts().join('|')));
     QVERIFY(w.PortIsOpen);
     QVERIFY(w.Comm1->IsOpen());
-    QCOMPARE(w.Button1->text(), QStringLiteral("Close"));
+    QCOMPARE(ui(w).Button1->text(), QStringLiteral("Close"));
     QCOMPARE(w.Comm1->CommName(), peer.slavePath().toStdString());
     QVERIFY(!w.Comm1->Outx_XonXoffFlow());
     QVERIFY(!w.Comm1->Inx_XonXoffFlow());
 
     // The open port carries a request.
-    QTest::mouseClick(w.Button6, Qt::LeftButton);
+    QTest::mouseClick(ui(w).Button6, Qt::LeftButton);
     QCOMPARE(peer.readQuiet(), std::string("QQQ#QV#"));
 
-    QTest::mouseClick(w.Button1, Qt::LeftButton);
+    QTest::mouseClick(ui(w).Button1, Qt::LeftButton);
     QVERIFY(!w.PortIsOpen);
     QVERIFY(!w.Comm1->IsOpen());
-    QCOMPARE(w.Button1->text(), QStringLiteral("Open"));
+    QCOMPARE(ui(w).Button1->text(), QStringLiteral("Open"));
 
     // And again: the toggle is repeatable.
-    QTest::mouseClick(w.Button1, Qt::LeftButton);
+    QTest::mouseClick(ui(w).Button1, Qt::LeftButton);
     QVERIFY(w.PortIsOpen);
-    QTest::mouseClick(w.Button1, Qt::LeftButton);
+    QTest::mouseClick(ui(w).Button1, Qt::LeftButton);
     QVERIFY(!w.PortIsOpen);
     QVERIFY(boxes.texts().isEmpty());
 }
@@ -365,13 +369,13 @@ void TestWindow::openNonNumericBaud()
     PtyPeer peer;
     TForm1 w;
     MessageCatcher boxes;
-    w.SPREALCOM->setEditText(peer.slavePath());
-    w.ComboBox11->setEditText("96OO");
-    QTest::mouseClick(w.Button1, Qt::LeftButton);
+    ui(w).SPREALCOM->setEditText(peer.slavePath());
+    ui(w).ComboBox11->setEditText("96OO");
+    QTest::mouseClick(ui(w).Button1, Qt::LeftButton);
     QTRY_COMPARE(boxes.texts(), QStringList{"'96OO' is not a valid integer value"});
     QVERIFY(!w.PortIsOpen);
     QVERIFY(!w.Comm1->IsOpen());
-    QCOMPARE(w.Button1->text(), QStringLiteral("Open"));
+    QCOMPARE(ui(w).Button1->text(), QStringLiteral("Open"));
     QCOMPARE(w.Comm1->BaudRate(), 115200u);
 }
 
@@ -379,29 +383,29 @@ void TestWindow::openFailureKeepsClosed()
 {
     TForm1 w;
     MessageCatcher boxes;
-    w.SPREALCOM->setEditText("/dev/nx260-no-such-port");
-    QTest::mouseClick(w.Button1, Qt::LeftButton);
+    ui(w).SPREALCOM->setEditText("/dev/nx260-no-such-port");
+    QTest::mouseClick(ui(w).Button1, Qt::LeftButton);
     QTRY_COMPARE(boxes.texts().size(), 1);
     QVERIFY(boxes.texts().first().startsWith("Error opening serial port"));
     QVERIFY(!w.PortIsOpen);
-    QCOMPARE(w.Button1->text(), QStringLiteral("Open"));
+    QCOMPARE(ui(w).Button1->text(), QStringLiteral("Open"));
 
     // A regular file is not a serial port.
     boxes.clear();
     QTemporaryFile f;
     QVERIFY(f.open());
-    w.SPREALCOM->setEditText(f.fileName());
-    QTest::mouseClick(w.Button1, Qt::LeftButton);
+    ui(w).SPREALCOM->setEditText(f.fileName());
+    QTest::mouseClick(ui(w).Button1, Qt::LeftButton);
     QTRY_COMPARE(boxes.texts().size(), 1);
     QVERIFY(boxes.texts().first().startsWith("File handle is not a comm handle "));
     QVERIFY(!w.PortIsOpen);
 
     // The next click tries again, and succeeds on a real port.
     PtyPeer peer;
-    w.SPREALCOM->setEditText(peer.slavePath());
-    QTest::mouseClick(w.Button1, Qt::LeftButton);
+    ui(w).SPREALCOM->setEditText(peer.slavePath());
+    QTest::mouseClick(ui(w).Button1, Qt::LeftButton);
     QVERIFY(w.PortIsOpen);
-    QCOMPARE(w.Button1->text(), QStringLiteral("Close"));
+    QCOMPARE(ui(w).Button1->text(), QStringLiteral("Close"));
 }
 
 void TestWindow::openSetsBaudAndParity()
@@ -409,16 +413,16 @@ void TestWindow::openSetsBaudAndParity()
     PtyPeer peer;
     TForm1 w;
     MessageCatcher boxes;
-    w.SPREALCOM->setEditText(peer.slavePath());
-    w.ComboBox11->setCurrentIndex(6); // 56000
-    w.ComboBox10->setCurrentIndex(2); // Even
-    QTest::mouseClick(w.Button1, Qt::LeftButton);
+    ui(w).SPREALCOM->setEditText(peer.slavePath());
+    ui(w).ComboBox11->setCurrentIndex(6); // 56000
+    ui(w).ComboBox10->setCurrentIndex(2); // Even
+    QTest::mouseClick(ui(w).Button1, Qt::LeftButton);
     QVERIFY(w.PortIsOpen);
     QCOMPARE(w.Comm1->BaudRate(), 56000u);
     QCOMPARE(w.Comm1->Parity(), SerialComm::TParity::Even);
-    QTest::mouseClick(w.Button1, Qt::LeftButton);
-    w.ComboBox11->setCurrentIndex(7); // 115200, the form value already
-    QTest::mouseClick(w.Button1, Qt::LeftButton);
+    QTest::mouseClick(ui(w).Button1, Qt::LeftButton);
+    ui(w).ComboBox11->setCurrentIndex(7); // 115200, the form value already
+    QTest::mouseClick(ui(w).Button1, Qt::LeftButton);
     QVERIFY(w.PortIsOpen);
     QCOMPARE(w.Comm1->BaudRate(), 115200u);
     QVERIFY(boxes.texts().isEmpty());
@@ -429,33 +433,34 @@ void TestWindow::portLostClosesPort()
     auto peer = std::make_unique<PtyPeer>();
     TForm1 w;
     MessageCatcher boxes;
-    w.SPREALCOM->setEditText(peer->slavePath());
-    QTest::mouseClick(w.Button1, Qt::LeftButton);
+    ui(w).SPREALCOM->setEditText(peer->slavePath());
+    QTest::mouseClick(ui(w).Button1, Qt::LeftButton);
     QVERIFY(w.PortIsOpen);
     // A query still unanswered when the device goes away: the loss is
-    // reported at once, and the query's watchdog still reports in its time.
+    // reported at once, naming the query, and its watchdog says no more.
     QElapsedTimer sinceQuery;
     sinceQuery.start();
-    QTest::mouseClick(w.Button6, Qt::LeftButton);
+    QTest::mouseClick(ui(w).Button6, Qt::LeftButton);
     peer.reset();
     QTRY_COMPARE_WITH_TIMEOUT(boxes.texts().size(), 1, 5000);
     QVERIFY(boxes.texts().first().contains("serial port was lost"));
+    QVERIFY(boxes.texts().first().contains("Communication Query got no reply"));
     QVERIFY(sinceQuery.elapsed() < 3000);
     QVERIFY(!w.PortIsOpen);
     QVERIFY(!w.Comm1->IsOpen());
-    QCOMPARE(w.Button1->text(), QStringLiteral("Open"));
-    QTRY_COMPARE_WITH_TIMEOUT(boxes.texts().size(), 2, 6000);
-    QCOMPARE(boxes.texts().last(), QStringLiteral("Connection Timeout!"));
-    QVERIFY(sinceQuery.elapsed() >= 3000);
+    QCOMPARE(ui(w).Button1->text(), QStringLiteral("Open"));
+    QVERIFY(!w.Timer3->Enabled());
+    QTest::qWait(3500 - int(sinceQuery.elapsed()));
+    QCOMPARE(boxes.texts().size(), 1);
 }
 
 void TestWindow::closingWindowClosesPort()
 {
     PtyPeer peer;
     auto w = std::make_unique<TForm1>();
-    w->SPREALCOM->setEditText(peer.slavePath());
+    ui(*w).SPREALCOM->setEditText(peer.slavePath());
     w->show();
-    QTest::mouseClick(w->Button1, Qt::LeftButton);
+    QTest::mouseClick(ui(*w).Button1, Qt::LeftButton);
     QVERIFY(w->PortIsOpen);
     w->close();
     QVERIFY(!w->Comm1->IsOpen());
@@ -493,7 +498,7 @@ void TestWindow::receiveBranches()
     w.Timer3->SetEnabled(true);
     const uint8_t chunk[] = {'Q', '1', 0xFF, 0x06};
     w.Comm1ReceiveData(w.Comm1.get(), chunk, 4);
-    QCOMPARE(w.Memo10->toPlainText(), QString::fromLatin1(memo));
+    QCOMPARE(ui(w).Memo10->toPlainText(), QString::fromLatin1(memo));
     QCOMPARE(w.Timer2->Enabled(), decodeTimerOn);
     QVERIFY(!w.Timer3->Enabled());
     QCOMPARE(w.Exchange.pendingReply, pending); // only decoders reset it
@@ -516,16 +521,39 @@ void TestWindow::receiveCapsAt255()
         chunk[i] = uint8_t(i);
     w.Comm1ReceiveData(w.Comm1.get(), chunk.data(), uint16_t(chunk.size()));
     QCOMPARE(w.Exchange.receivedText.size(), size_t(255));
-    const QString memo = w.Memo10->toPlainText();
+    const QString memo = ui(w).Memo10->toPlainText();
     QCOMPARE(memo.size(), 255 * 3);
     QVERIFY(memo.startsWith("00 01 02 "));
     QVERIFY(memo.endsWith("FD FE "));
-    QCOMPARE(w.Exchange.buffer[exchange::kRxStart + 254], uint8_t(254));
-    // A shorter chunk replaces the previous one entirely.
-    const uint8_t two[] = {0xFF, 0x06};
-    w.Comm1ReceiveData(w.Comm1.get(), two, 2);
-    QCOMPARE(w.Memo10->toPlainText(), QStringLiteral("FF 06 "));
-    QCOMPARE(w.Exchange.receivedText.size(), size_t(2));
+    QCOMPARE(uint8_t(w.Exchange.receivedText[254]), uint8_t(254));
+}
+
+void TestWindow::chunksOfOneReplyAreJoined()
+{
+    // Two chunks of one reply show and decode as one; a chunk after the
+    // decode starts afresh, and so does the reply to the next request.
+    TForm1 w(nullptr, {.receivePauseMs = 0});
+    MessageCatcher boxes;
+    QTest::mouseClick(ui(w).Button23, Qt::LeftButton);
+    const std::string first = "QX1#MD:0#C1:247#BOA:720#BOB:", second = "010#DTA:5#DTB:0#RTM:999#";
+    w.Comm1ReceiveData(w.Comm1.get(), reinterpret_cast<const uint8_t *>(first.data()), uint16_t(first.size()));
+    w.Comm1ReceiveData(w.Comm1.get(), reinterpret_cast<const uint8_t *>(second.data()), uint16_t(second.size()));
+    QCOMPARE(ui(w).Memo10->toPlainText(), QString::fromStdString(first + second));
+    QTRY_COMPARE(w.Exchange.pendingReply, 0);
+    for (auto [box, index] : {std::pair{ui(w).MODEL, 0}, {ui(w).BOA, 7}, {ui(w).JIAOA, 2}, {ui(w).BOB, 0},
+                              {ui(w).JIAOB, 1}, {ui(w).DTMA, 5}, {ui(w).DTMB, 0}})
+        QCOMPARE(box->currentIndex(), index);
+    QCOMPARE(ui(w).Edit14->text(), QStringLiteral("247"));
+    QCOMPARE(ui(w).RTD->text(), QStringLiteral("999"));
+
+    const uint8_t late[] = {'X', 'H', ':', '2', '#'};
+    w.Comm1ReceiveData(w.Comm1.get(), late, sizeof late);
+    QCOMPARE(ui(w).Memo10->toPlainText(), QStringLiteral("XH:2#"));
+    QTest::mouseClick(ui(w).Button6, Qt::LeftButton);
+    const uint8_t id[] = {'N', 'X'};
+    w.Comm1ReceiveData(w.Comm1.get(), id, sizeof id);
+    QCOMPARE(ui(w).Memo10->toPlainText(), QStringLiteral("NX"));
+    QVERIFY(boxes.texts().isEmpty());
 }
 
 void TestWindow::receiveKeepsNulBytes()
@@ -535,33 +563,63 @@ void TestWindow::receiveKeepsNulBytes()
     const uint8_t chunk[] = {'O', 0x00, 'K'};
     w.Comm1ReceiveData(w.Comm1.get(), chunk, 3);
     QCOMPARE(w.Exchange.receivedText, std::string("O\0K", 3));
-    QCOMPARE(w.Memo10->toPlainText().size(), 3);
+    QCOMPARE(ui(w).Memo10->toPlainText().size(), 3);
 }
 
-void TestWindow::watchdogKinds_data()
+void TestWindow::watchdogNamesRequest_data()
 {
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<QStringList>("messages");
-    QTest::newRow("1") << 1 << QStringList{"Connection Timeout!"};
-    QTest::newRow("2") << 2 << QStringList{"!"};
-    QTest::newRow("3") << 3 << QStringList{};
-    QTest::newRow("0") << 0 << QStringList{};
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("message");
+    const auto noReply = [](const char *name) { return QStringLiteral("No reply to %1 within 0.1 s.").arg(name); };
+    QTest::newRow("Button6") << "Button6" << "Connection Timeout! " + noReply("Communication Query");
+    QTest::newRow("Button23") << "Button23" << noReply("System parameters");
+    QTest::newRow("Button2") << "Button2" << noReply("the instrument table Query");
+    QTest::newRow("Button29") << "Button29" << noReply("Set MODBUS Slave Address");
+    QTest::newRow("Button9") << "Button9" << noReply("Set RS485A");
+    QTest::newRow("Button3") << "Button3" << noReply("Set RS485B");
+    QTest::newRow("Button24") << "Button24" << noReply("Set Communication Mode");
+    QTest::newRow("Button4") << "Button4" << noReply("Set RS485A data return time");
+    QTest::newRow("Button5") << "Button5" << noReply("Set RS485B data return time");
+    QTest::newRow("Button13") << "Button13" << noReply("Set Communication Interval");
+    QTest::newRow("Button14") << "Button14" << noReply("Set channel model");
+    QTest::newRow("Button10") << "Button10" << noReply("Set Instrument Number 1");
+    QTest::newRow("Button12") << "Button12" << noReply("Set Instrument Number 4");
+    QTest::newRow("Button30") << "Button30" << noReply("Parameter Initialization");
+    QTest::newRow("Button7") << "Button7" << noReply("HART Device Parameter Query");
+    QTest::newRow("Button20") << "Button20" << noReply("Manual HART Command");
 }
 
-void TestWindow::watchdogKinds()
+void TestWindow::watchdogNamesRequest()
 {
-    QFETCH(int, kind);
-    QFETCH(QStringList, messages);
+    QFETCH(QString, button);
+    QFETCH(QString, message);
     TForm1 w;
     MessageCatcher boxes;
-    w.Exchange.pendingReply = 201;
-    w.Exchange.timeoutKind = kind;
-    w.Timer3->SetInterval(50);
-    w.Timer3->SetEnabled(true);
-    // A message box is caught before the expiry handler returns.
+    ui(w).Edit14->setText("1");
+    ui(w).Edit10->setText("02 80 00 00");
+    ui(w).Label4->onDoubleClick();
+    QTest::mouseClick(w.findChild<QPushButton *>(button), Qt::LeftButton);
+    QVERIFY2(w.Timer3->Enabled(), qPrintable(boxes.texts().join('|')));
+    // A shorter count than the gateway's, so the table runs fast.
+    w.Timer3->SetInterval(100);
     QTRY_VERIFY(!w.Timer3->Enabled());
-    QCOMPARE(boxes.texts(), messages);
-    QCOMPARE(w.Exchange.pendingReply, 201);
+    QCOMPARE(boxes.texts(), QStringList{message});
+    // The awaited reply stays the awaited one.
+    QVERIFY(w.Exchange.pendingReply != 0);
+}
+
+void TestWindow::hartCommand3NeedsIdentity()
+{
+    // Before a command 0 reply there is no address to send to: the engineer
+    // is told, nothing is sent and no watchdog runs.
+    TForm1 w;
+    MessageCatcher boxes;
+    ui(w).Edit8->setText("before");
+    QTest::mouseClick(ui(w).Button16, Qt::LeftButton);
+    QTRY_COMPARE(boxes.texts(), QStringList{"Read the device (HART Device Parameter Query) first."});
+    QCOMPARE(ui(w).Edit8->text(), QString());
+    QVERIFY(!w.Timer3->Enabled());
+    QCOMPARE(w.Exchange.pendingReply, 0);
 }
 
 void TestWindow::requestWithPortClosedStillArmsWatchdog()
@@ -572,15 +630,15 @@ void TestWindow::requestWithPortClosedStillArmsWatchdog()
     const QString fault = IntervalCheck::check({{"watchdog", 3000, 300}}, [&]() -> std::vector<double> {
         boxes.clear();
         const auto clicked = IntervalCheck::Clock::now();
-        QTest::mouseClick(w.Button6, Qt::LeftButton);
+        QTest::mouseClick(ui(w).Button6, Qt::LeftButton);
         if (!QTest::qWaitFor([&] { return !boxes.texts().isEmpty(); }, 8000))
             return {};
         return {IntervalCheck::msBetween(clicked, IntervalCheck::Clock::now())};
     });
     QVERIFY2(fault.isEmpty(), qPrintable(fault));
-    QCOMPARE(w.Edit8->text(), QStringLiteral("QQQ#QV#"));
+    QCOMPARE(ui(w).Edit8->text(), QStringLiteral("QQQ#QV#"));
     QCOMPARE(w.Exchange.pendingReply, 201);
-    QCOMPARE(boxes.texts(), QStringList{"Connection Timeout!"});
+    QCOMPARE(boxes.texts(), QStringList{"Connection Timeout! No reply to Communication Query within 3 s."});
 }
 
 void TestWindow::everyRequestStartsFullWatchdogCount()
@@ -589,8 +647,8 @@ void TestWindow::everyRequestStartsFullWatchdogCount()
     // count, whether it is a configuration or a HART request.
     TForm1 w;
     MessageCatcher boxes;
-    for (QPushButton *next : {w.Button6, w.Button23, w.Button7}) {
-        QTest::mouseClick(w.Button6, Qt::LeftButton);
+    for (QPushButton *next : {ui(w).Button6, ui(w).Button23, ui(w).Button7}) {
+        QTest::mouseClick(ui(w).Button6, Qt::LeftButton);
         QTest::qWait(400);
         const int left = w.Timer3->remainingTime();
         QTest::mouseClick(next, Qt::LeftButton);
@@ -598,6 +656,41 @@ void TestWindow::everyRequestStartsFullWatchdogCount()
                  qPrintable(QStringLiteral("%1 -> %2").arg(left).arg(w.Timer3->remainingTime())));
         QCOMPARE(w.Timer3->Interval(), 3000);
     }
+}
+
+void TestWindow::clicksDuringSettleActInOrder()
+{
+    // The field pause: the chunk settles for 600 ms without holding the
+    // window, and the clicks made meanwhile act after it, in their order.
+    TForm1 w;
+    MessageCatcher boxes;
+    QTest::mouseClick(ui(w).Button23, Qt::LeftButton);
+    QStringList events;
+    connect(ui(w).Memo10, &QPlainTextEdit::textChanged, [&] {
+        if (!ui(w).Memo10->toPlainText().isEmpty())
+            events << "shown " + ui(w).Memo10->toPlainText();
+    });
+    connect(ui(w).Edit8, &QLineEdit::textChanged, [&](const QString &t) {
+        if (!t.isEmpty())
+            events << "sent " + t;
+    });
+    int ticks = 0;
+    QTimer probe;
+    connect(&probe, &QTimer::timeout, [&] { ++ticks; });
+    probe.start(20);
+    const auto arrived = IntervalCheck::Clock::now();
+    const uint8_t chunk[] = {'M', 'D', ':', '0', '#'};
+    w.Comm1ReceiveData(w.Comm1.get(), chunk, sizeof chunk);
+    QTest::mouseClick(ui(w).Button6, Qt::LeftButton);
+    QTest::mouseClick(ui(w).Button2, Qt::LeftButton);
+    QVERIFY(events.isEmpty());
+    QTRY_COMPARE(events.size(), 3);
+    const double settled = IntervalCheck::msBetween(arrived, IntervalCheck::Clock::now());
+    QCOMPARE(events, (QStringList{"shown MD:0#", "sent QQQ#QV#", "sent QQQ#QH00#"}));
+    QVERIFY2(settled >= 590, qPrintable(QString::number(settled)));
+    // The window's own timers ran on while the chunk settled.
+    QVERIFY2(ticks >= 20, qPrintable(QString::number(ticks)));
+    QVERIFY(boxes.texts().isEmpty());
 }
 
 void TestWindow::timerNoRestart()
@@ -633,10 +726,10 @@ void TestWindow::chunksBeforeTimerAreHandledFirst()
     PtyPeer peer;
     TForm1 w(nullptr, {.receivePauseMs = 0});
     MessageCatcher boxes;
-    w.SPREALCOM->setEditText(peer.slavePath());
-    QTest::mouseClick(w.Button1, Qt::LeftButton);
+    ui(w).SPREALCOM->setEditText(peer.slavePath());
+    QTest::mouseClick(ui(w).Button1, Qt::LeftButton);
     QVERIFY(w.PortIsOpen);
-    QTest::mouseClick(w.Button23, Qt::LeftButton);
+    QTest::mouseClick(ui(w).Button23, Qt::LeftButton);
     QCOMPARE(peer.readQuiet(), std::string("QQQ#QX1#"));
     w.Timer2->SetEnabled(true);
     // Just before the timer, in the same pass over due timers, the chunk is
@@ -653,8 +746,8 @@ void TestWindow::chunksBeforeTimerAreHandledFirst()
     while (w.Timer2->remainingTime() > 0)
         QThread::msleep(uint32_t(w.Timer2->remainingTime()));
     QTRY_COMPARE_WITH_TIMEOUT(w.Exchange.pendingReply, 0, 3000);
-    QCOMPARE(w.Edit14->text(), QStringLiteral("042"));
-    QCOMPARE(w.Memo10->toPlainText(), QStringLiteral("C1:042"));
+    QCOMPARE(ui(w).Edit14->text(), QStringLiteral("042"));
+    QCOMPARE(ui(w).Memo10->toPlainText(), QStringLiteral("C1:042"));
     QVERIFY(boxes.texts().isEmpty());
 }
 

@@ -21,6 +21,7 @@
 
 #include <cstdio>
 
+#include "../FormLookup.h"
 #include "GatewaySim.h"
 #include "NX260AB.h"
 #include "TrafficMonitor.h"
@@ -45,7 +46,7 @@ bool request(sim::GatewaySim &gw, TForm1 &form, QPushButton *button)
                          form.Exchange.pendingReply != exchange::PendingAck;
     if (!gw.waitFor([&](const sim::Counters &c) { return c.replies > before; }, 3s))
         return fail(qPrintable(button->text().trimmed()));
-    if (!QTest::qWaitFor([&] { return !form.Memo10->toPlainText().isEmpty(); }, 5000))
+    if (!QTest::qWaitFor([&] { return !ui(form).Memo10->toPlainText().isEmpty(); }, 5000))
         return fail(qPrintable(button->text().trimmed()));
     if (decoded && !QTest::qWaitFor([&] { return form.Exchange.pendingReply == 0; }, 5000))
         return fail(qPrintable(button->text().trimmed()));
@@ -84,24 +85,24 @@ int main(int argc, char *argv[])
     }
 
     TForm1 form;
-    form.SPREALCOM->setEditText(QString::fromStdString(gw.linkPath()));
+    ui(form).SPREALCOM->setEditText(QString::fromStdString(gw.linkPath()));
     form.show();
     if (!QTest::qWaitForWindowExposed(&form, 5000)) {
         std::fprintf(stderr, "e2e_screenshot: the window was not shown\n");
         return 1;
     }
 
-    QTest::mouseClick(form.Button1, Qt::LeftButton);
+    QTest::mouseClick(ui(form).Button1, Qt::LeftButton);
     if (!form.PortIsOpen) {
         std::fprintf(stderr, "e2e_screenshot: the port did not open\n");
         return 1;
     }
-    bool ok = request(gw, form, form.Button6) && request(gw, form, form.Button23) &&
-              request(gw, form, form.Button2);
+    bool ok = request(gw, form, ui(form).Button6) && request(gw, form, ui(form).Button23) &&
+              request(gw, form, ui(form).Button2);
     if (ok) {
-        form.MODEL->setCurrentIndex(0); // Transparent Mode
-        ok = request(gw, form, form.Button24) && request(gw, form, form.Button7) &&
-             request(gw, form, form.Button16);
+        ui(form).MODEL->setCurrentIndex(0); // Transparent Mode
+        ok = request(gw, form, ui(form).Button24) && request(gw, form, ui(form).Button7) &&
+             request(gw, form, ui(form).Button16);
     }
     if (!ok)
         return 1;
@@ -126,7 +127,7 @@ int main(int argc, char *argv[])
         return fail("Watch");
     m.WatchHart->setChecked(false);
     // The last query through, so the values stand in their boxes.
-    if (!QTest::qWaitFor([&] { return form.Exchange.pendingReply == 0 && !form.Edit25->text().isEmpty(); }, 5000))
+    if (!QTest::qWaitFor([&] { return form.Exchange.pendingReply == 0 && !ui(form).Edit25->text().isEmpty(); }, 5000))
         return fail("Watch");
     QTest::qWait(300);
     if (!form.grab().save(monitorOut)) {

@@ -23,6 +23,7 @@
 #include <optional>
 #include <random>
 
+#include "../FormLookup.h"
 #include "GatewaySim.h"
 #include "NX260AB.h"
 #include "SoakSupport.h"
@@ -337,7 +338,7 @@ void AppSoakTest::openWindow()
         handler(s, b, n);
     };
     m_boxes = std::make_unique<MessageCatcher>();
-    m_w->SPREALCOM->setEditText(m_link);
+    ui(*m_w).SPREALCOM->setEditText(m_link);
     m_w->Button1Click();
     QVERIFY(m_w->PortIsOpen);
 }
@@ -386,40 +387,40 @@ std::optional<sim::GatewayState> AppSoakTest::prepare(Op op)
     TForm1 &w = *m_w;
     switch (op) {
     case SetAddress:
-        s.slaveAddress = pickNumber(w.Edit14, 999);
+        s.slaveAddress = pickNumber(ui(w).Edit14, 999);
         return s;
     case SetRs485A:
-        s.baudA = pickIndex(w.BOA, 8);
-        s.parityA = pickIndex(w.JIAOA, 3);
+        s.baudA = pickIndex(ui(w).BOA, 8);
+        s.parityA = pickIndex(ui(w).JIAOA, 3);
         return s;
     case SetRs485B:
-        s.baudB = pickIndex(w.BOB, 8);
-        s.parityB = pickIndex(w.JIAOB, 3);
+        s.baudB = pickIndex(ui(w).BOB, 8);
+        s.parityB = pickIndex(ui(w).JIAOB, 3);
         return s;
     case SetMode:
         // Mostly transparent, so that HART requests get answers.
         s.mode = m_rng() % 6 == 0 ? 1 : 0;
-        w.MODEL->setCurrentIndex(s.mode);
+        ui(w).MODEL->setCurrentIndex(s.mode);
         return s;
     case SetReturnA:
-        s.returnTimeA = pickIndex(w.DTMA, 6);
+        s.returnTimeA = pickIndex(ui(w).DTMA, 6);
         return s;
     case SetReturnB:
-        s.returnTimeB = pickIndex(w.DTMB, 6);
+        s.returnTimeB = pickIndex(ui(w).DTMB, 6);
         return s;
     case SetInterval:
-        s.interval = pickNumber(w.RTD, 999);
+        s.interval = pickNumber(ui(w).RTD, 999);
         return s;
     case SetChannels:
-        s.channelModel = pickIndex(w.CHXINGHAO, 3);
+        s.channelModel = pickIndex(ui(w).CHXINGHAO, 3);
         return s;
     case SetInstrument: {
         const int row = int(m_rng() % 4);
         sim::InstrumentRow &r = s.instruments[size_t(row)];
-        r.deviceMode = pickIndex(w.SBZHU[row], 2);
-        r.type = pickIndex(w.NEIXING[row], 1);
-        r.preambles = pickIndex(w.QIADF[row], 6) + 4;
-        r.interval = pickNumber(w.DTM[row], 999);
+        r.deviceMode = pickIndex(ui(w).SBZHU[row], 2);
+        r.type = pickIndex(ui(w).NEIXING[row], 1);
+        r.preambles = pickIndex(ui(w).QIADF[row], 6) + 4;
+        r.interval = pickNumber(ui(w).DTM[row], 999);
         m_lastRow = row;
         return s;
     }
@@ -431,22 +432,22 @@ std::optional<sim::GatewayState> AppSoakTest::prepare(Op op)
     }
     case FactorySerial: {
         const int serial = int(m_rng() % 100000000);
-        w.PCBSN->setText(QString::number(serial));
-        pickIndex(w.JIANZHI, w.JIANZHI->count());
+        ui(w).PCBSN->setText(QString::number(serial));
+        pickIndex(ui(w).JIANZHI, ui(w).JIANZHI->count());
         char buf[16];
         std::snprintf(buf, sizeof buf, "%08d", serial);
         s.serialNumber = buf;
-        s.inspector = w.JIANZHI->currentText().toStdString();
+        s.inspector = ui(w).JIANZHI->currentText().toStdString();
         return s;
     }
     case HartCommand0:
     case HartCommand3:
     case HartManual:
         m_master = m_rng() % 4 != 0;
-        w.ComboBox42->setCurrentIndex(m_master ? 0 : 1);
-        w.ComboBox30->setCurrentIndex(int(m_rng() % 32));
-        w.Edit9->setText(QString::number(2 + m_rng() % 9));
-        w.Edit10->setText(m_master ? QStringLiteral("02 80 00 00") : QStringLiteral("02 00 00 00"));
+        ui(w).ComboBox42->setCurrentIndex(m_master ? 0 : 1);
+        ui(w).ComboBox30->setCurrentIndex(int(m_rng() % 32));
+        ui(w).Edit9->setText(QString::number(2 + m_rng() % 9));
+        ui(w).Edit10->setText(m_master ? QStringLiteral("02 80 00 00") : QStringLiteral("02 00 00 00"));
         return std::nullopt;
     default:
         return std::nullopt;
@@ -458,18 +459,18 @@ void AppSoakTest::scrambleDecodedControls(Op op)
 {
     TForm1 &w = *m_w;
     if (op == SystemQuery) {
-        for (QComboBox *c : {w.MODEL, w.BOA, w.JIAOA, w.BOB, w.JIAOB, w.DTMA, w.DTMB})
+        for (QComboBox *c : {ui(w).MODEL, ui(w).BOA, ui(w).JIAOA, ui(w).BOB, ui(w).JIAOB, ui(w).DTMA, ui(w).DTMB})
             c->setCurrentIndex(-1);
-        w.Edit14->setText(QStringLiteral("x"));
-        w.RTD->setText(QStringLiteral("x"));
+        ui(w).Edit14->setText(QStringLiteral("x"));
+        ui(w).RTD->setText(QStringLiteral("x"));
     } else if (op == InstrumentQuery) {
         for (int i = 0; i < 4; ++i) {
-            for (QComboBox *c : {w.SBZHU[i], w.NEIXING[i], w.QIADF[i]})
+            for (QComboBox *c : {ui(w).SBZHU[i], ui(w).NEIXING[i], ui(w).QIADF[i]})
                 c->setCurrentIndex(-1);
-            w.DTM[i]->setText(QStringLiteral("x"));
+            ui(w).DTM[i]->setText(QStringLiteral("x"));
         }
     } else if (op == HartCommand3) {
-        for (QComboBox *c : {w.ComboBox3, w.ComboBox31, w.ComboBox32, w.ComboBox33})
+        for (QComboBox *c : {ui(w).ComboBox3, ui(w).ComboBox31, ui(w).ComboBox32, ui(w).ComboBox33})
             c->setCurrentIndex(-1);
     }
 }
@@ -530,36 +531,36 @@ bool AppSoakTest::verifyDecoded(Op op)
     auto text3 = [](int v) { return QString::fromStdString(digits3(v)); };
     switch (op) {
     case SystemQuery:
-        return check(w.MODEL->currentIndex() == s.mode, "MODEL") && check(w.Edit14->text() == text3(s.slaveAddress), "Edit14")
-            && check(w.BOA->currentIndex() == s.baudA, "BOA") && check(w.JIAOA->currentIndex() == s.parityA, "JIAOA")
-            && check(w.BOB->currentIndex() == s.baudB, "BOB") && check(w.JIAOB->currentIndex() == s.parityB, "JIAOB")
-            && check(w.DTMA->currentIndex() == s.returnTimeA, "DTMA")
-            && check(w.DTMB->currentIndex() == s.returnTimeB, "DTMB") && check(w.RTD->text() == text3(s.interval), "RTD")
+        return check(ui(w).MODEL->currentIndex() == s.mode, "MODEL") && check(ui(w).Edit14->text() == text3(s.slaveAddress), "Edit14")
+            && check(ui(w).BOA->currentIndex() == s.baudA, "BOA") && check(ui(w).JIAOA->currentIndex() == s.parityA, "JIAOA")
+            && check(ui(w).BOB->currentIndex() == s.baudB, "BOB") && check(ui(w).JIAOB->currentIndex() == s.parityB, "JIAOB")
+            && check(ui(w).DTMA->currentIndex() == s.returnTimeA, "DTMA")
+            && check(ui(w).DTMB->currentIndex() == s.returnTimeB, "DTMB") && check(ui(w).RTD->text() == text3(s.interval), "RTD")
             && check(w.Exchange.pendingReply == 0, "PendingReply");
     case InstrumentQuery:
         for (int i = 0; i < 4; ++i) {
             const sim::InstrumentRow &r = s.instruments[size_t(i)];
             const QString n = QString::number(i + 1);
-            if (!check(w.SBZHU[i]->currentIndex() == r.deviceMode, "SBZHU" + n)
-                || !check(w.NEIXING[i]->currentIndex() == r.type, "NEIXING" + n)
-                || !check(w.QIADF[i]->currentIndex() == r.preambles - 4, "QIADF" + n)
-                || !check(w.DTM[i]->text() == text3(r.interval), "DTM" + n))
+            if (!check(ui(w).SBZHU[i]->currentIndex() == r.deviceMode, "SBZHU" + n)
+                || !check(ui(w).NEIXING[i]->currentIndex() == r.type, "NEIXING" + n)
+                || !check(ui(w).QIADF[i]->currentIndex() == r.preambles - 4, "QIADF" + n)
+                || !check(ui(w).DTM[i]->text() == text3(r.interval), "DTM" + n))
                 return false;
         }
         return check(w.Exchange.pendingReply == 0, "PendingReply");
     case HartCommand0: {
         const sim::HartDevice h = m_gw->hartDevice();
         const uint32_t id = uint32_t(h.deviceId[0]) << 16 | uint32_t(h.deviceId[1]) << 8 | h.deviceId[2];
-        return check(w.Edit28->text() == QString::number(h.manufacturerId), "Edit28")
-            && check(w.Edit29->text() == QString::number(h.deviceType), "Edit29")
-            && check(w.Edit31->text() == QString::number(h.minPreambles), "Edit31")
-            && check(w.Edit32->text() == QString::number(id), "Edit32")
+        return check(ui(w).Edit28->text() == QString::number(h.manufacturerId), "Edit28")
+            && check(ui(w).Edit29->text() == QString::number(h.deviceType), "Edit29")
+            && check(ui(w).Edit31->text() == QString::number(h.minPreambles), "Edit31")
+            && check(ui(w).Edit32->text() == QString::number(id), "Edit32")
             && check(w.Exchange.pendingReply == 0, "PendingReply");
     }
     case HartCommand3: {
         const sim::Command3Values v = m_gw->lastCommand3Values();
-        const QLineEdit *values[4] = {w.Edit25, w.Edit26, w.Edit27, w.Edit30};
-        const QComboBox *units[4] = {w.ComboBox3, w.ComboBox31, w.ComboBox32, w.ComboBox33};
+        const QLineEdit *values[4] = {ui(w).Edit25, ui(w).Edit26, ui(w).Edit27, ui(w).Edit30};
+        const QComboBox *units[4] = {ui(w).ComboBox3, ui(w).ComboBox31, ui(w).ComboBox32, ui(w).ComboBox33};
         for (size_t i = 0; i < 4; ++i) {
             const auto unit = kUnitItems.find(v.units[i]);
             if (!check(unit != kUnitItems.end(), QStringLiteral("unit code %1 not in this test's table").arg(v.units[i]))
@@ -621,7 +622,7 @@ bool AppSoakTest::exchange(size_t index, Op op, Fault fault)
     case SetInterval: w.Button13Click(); break;
     case SetChannels: w.Button14Click(); break;
     case SetInstrument: {
-        QPushButton *rows[4] = {w.Button10, w.Button8, w.Button11, w.Button12};
+        QPushButton *rows[4] = {ui(w).Button10, ui(w).Button8, ui(w).Button11, ui(w).Button12};
         rows[m_lastRow]->click();
         break;
     }
@@ -654,7 +655,9 @@ bool AppSoakTest::exchange(size_t index, Op op, Fault fault)
             const qint64 waitStart = took.elapsed();
             if (!waitUntil([&] { return !w.Timer3->Enabled(); }, exchange::kWatchdogIntervalMs + kStepTimeoutMs))
                 return fail("the watchdog never expired");
-            const QString expected = op == CommQuery ? QStringLiteral("Connection Timeout!") : QStringLiteral("!");
+            const QString expected = op == CommQuery ? QStringLiteral("Connection Timeout! No reply to Communication Query within 3 s.")
+                                     : op == SystemQuery ? QStringLiteral("No reply to System parameters within 3 s.")
+                                                         : QStringLiteral("No reply to the instrument table Query within 3 s.");
             const auto reports = std::count(m_boxes->texts().begin() + boxesBefore, m_boxes->texts().end(), expected);
             if (reports != 1)
                 return fail(QStringLiteral("%1 watchdog messages \"%2\"").arg(reports).arg(expected));
@@ -691,7 +694,7 @@ bool AppSoakTest::exchange(size_t index, Op op, Fault fault)
                 if (m_chunks == chunksBefore || w.Timer2->Enabled())
                     return false;
                 // The complete reply shown, and decoded if it is decoded.
-                if (fault == NoFault && w.Memo10->toPlainText() == whole
+                if (fault == NoFault && ui(w).Memo10->toPlainText() == whole
                     && (w.Exchange.pendingReply == 0 || (op != SystemQuery && op != InstrumentQuery
                                                          && op != HartCommand0 && op != HartCommand3)))
                     return true;
@@ -705,7 +708,7 @@ bool AppSoakTest::exchange(size_t index, Op op, Fault fault)
     m_totals.slowestMs = std::max(m_totals.slowestMs, took.elapsed() - awaitedMs);
 
     // Judge what arrived.
-    const bool whole = fault != Silent && w.Memo10->toPlainText() == expectedShown(op);
+    const bool whole = fault != Silent && ui(w).Memo10->toPlainText() == expectedShown(op);
     if (whole) {
         if (!verifyDecoded(op))
             return fail("a reply that arrived whole was not decoded to the gateway's state");
@@ -725,7 +728,7 @@ bool AppSoakTest::exchange(size_t index, Op op, Fault fault)
     // Every message box is accounted for.
     for (qsizetype i = boxesBefore; i < m_boxes->texts().size(); ++i) {
         const QString &t = m_boxes->texts()[i];
-        if (t == QLatin1String("Connection Timeout!") || t == QLatin1String("!")) {
+        if (t.startsWith(QLatin1String("Connection Timeout!")) || t.startsWith(QLatin1String("No reply to "))) {
             if (!m_silentSeen)
                 return fail("watchdog message without a silent gateway: " + t);
             ++m_totals.watchdogBoxes;
