@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Package stage of the test command: builds the Debian package from the
-# default build, installs it on this machine, runs the installed programs
-# from /usr/bin, then removes the package again.
+# Package stage of the test command: builds the Debian package the way the
+# README gives (a clean release build with Debian's hardening flags), installs
+# it on this machine, runs the installed programs from /usr/bin, then removes
+# the package again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/package.sh --reuse build/default
+scripts/package.sh
 
 sudo_cmd=()
 if [[ $(id -u) -ne 0 ]]; then
@@ -37,11 +38,15 @@ for f in /usr/share/man/man1/nx260-hgw.1.gz /usr/share/man/man1/nx260-gateway-si
   /usr/share/doc/"$package"/copyright; do
   [[ -f $f ]] || { echo "package: $f missing" >&2; exit 1; }
 done
+grep -q '^License: GPL-3.0+' /usr/share/doc/"$package"/copyright ||
+  { echo "package: copyright does not name GPL-3.0+" >&2; exit 1; }
+grep -q '<project_license>GPL-3.0-or-later</project_license>' /usr/share/metainfo/*.NX260Config.metainfo.xml ||
+  { echo "package: metainfo does not name GPL-3.0-or-later" >&2; exit 1; }
 ls /usr/share/applications/*.NX260Config.desktop /usr/share/metainfo/*.NX260Config.metainfo.xml \
   /usr/share/icons/hicolor/48x48/apps/*.NX260Config.png >/dev/null
 zip=build/package/nx260ctl-windows-x86_64.zip
 if command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
   listing=$(cmake -E tar tf "$zip")
-  [[ $listing == *nx260ctl.exe* && $listing == *README.txt* ]] || { echo "package: $zip incomplete" >&2; exit 1; }
+  [[ $listing == *nx260ctl.exe* && $listing == *README.txt* && $listing == *LICENSE.txt* ]] || { echo "package: $zip incomplete" >&2; exit 1; }
 fi
 echo "=== package: ok"
