@@ -93,7 +93,8 @@ struct Session {
     std::shared_ptr<PortBackend> port;
     std::shared_ptr<OwnerQueue> notify;
     std::shared_ptr<AliveToken> alive;
-    std::atomic<bool> *sendEmptyFlag = nullptr;
+    // Shared, not borrowed: an abandoned thread may outlive its component.
+    std::shared_ptr<std::atomic<bool>> sendEmptyFlag;
     std::atomic<bool> hangupPosted{false};
     RequestQueue requests;
 
@@ -138,8 +139,10 @@ struct Session {
 
 } // namespace
 
-// Minimal thread object: started explicitly, waited for with a bound, joined
-// when released.
+// Minimal thread object: started explicitly, waited for with a bound. A
+// thread that does not end within the bound is abandoned: it owns its object
+// from then on and frees it when it finally ends, so the owner never waits
+// longer than the bound.
 class TThread {
 public:
     TThread() = default;
@@ -151,9 +154,14 @@ public:
     {
         m_thread = std::thread([this] {
             Execute();
-            std::lock_guard lock(m_mutex);
-            m_finished = true;
-            m_cv.notify_all();
+            std::unique_ptr<TThread> self;
+            {
+                std::lock_guard lock(m_mutex);
+                m_finished = true;
+                self = std::move(m_abandoned);
+                m_cv.notify_all();
+            }
+            // `self` frees this object here when the owner gave up on it.
         });
     }
 
@@ -164,6 +172,26 @@ public:
     }
 
     void Terminate() { m_terminated.store(true); }
+
+    // Waits for the thread if it has ended or ends within `limit`; otherwise
+    // marks it terminated and leaves it to free itself.
+    template <class Thread>
+    static void Release(std::unique_ptr<Thread> thread, std::chrono::milliseconds limit)
+    {
+        if (!thread)
+            return;
+        if (!thread->WaitFor(limit)) {
+            thread->Terminate();
+            std::lock_guard lock(thread->m_mutex);
+            if (!thread->m_finished) {
+                thread->m_thread.detach();
+                TThread *raw = thread.release();
+                raw->m_abandoned.reset(raw);
+                return;
+            }
+        }
+        thread.reset(); // joins a thread that has ended
+    }
 
     // Waits until the thread has ended; derived destructors call it first.
     void Join()
@@ -182,6 +210,7 @@ private:
     std::condition_variable m_cv;
     bool m_finished = false;
     std::atomic<bool> m_terminated{false};
+    std::unique_ptr<TThread> m_abandoned;
 };
 
 class TReadThread final : public TThread {
@@ -210,7 +239,7 @@ protected:
 private:
     void run(PortBackend &port)
     {
-        for (;;) {
+        while (!Terminated()) {
             ReadResult r = port.read(m_buffer.data(), m_buffer.size());
             if (r.errors != 0 && !postValue(r.errors, &TComm::OnReceiveError))
                 return;
@@ -288,7 +317,7 @@ private:
     void run(PortBackend &port)
     {
         bool notifyWhenEmpty = true;
-        for (;;) {
+        while (!Terminated()) {
             WriteRequest request;
             if (!m_session->requests.tryPop(request)) {
                 m_session->sendEmptyFlag->store(true);
@@ -345,7 +374,7 @@ struct TComm::Private {
     std::shared_ptr<Session> session; // set while the port is open
     std::unique_ptr<TReadThread> reader;
     std::unique_ptr<TWriteThread> writer;
-    std::atomic<bool> sendEmptyFlag{true};
+    std::shared_ptr<std::atomic<bool>> sendEmptyFlag = std::make_shared<std::atomic<bool>>(true);
 
     // Stores a new value; true when an open port must get it now.
     template <class T>
@@ -357,11 +386,18 @@ struct TComm::Private {
         return session != nullptr;
     }
 
+    // A driver that refuses the new settings keeps the old ones: the field
+    // goes back to match the line, and the caller hears why.
     template <class T>
     void setLine(T &field, const T &value)
     {
-        if (change(field, value))
-            session->port->applyLineSettings(line);
+        const T old = field;
+        if (!change(field, value) || session->port->applyLineSettings(line))
+            return;
+        const int error = errno;
+        field = old;
+        session->port->applyLineSettings(line);
+        throw ECommsError("Error applying serial port settings", error);
     }
 
     template <class T>
@@ -408,7 +444,7 @@ void TComm::OpenPort()
     }
 
     port->purge(PurgeTxAbort | PurgeRxAbort | PurgeTxClear | PurgeRxClear);
-    d->sendEmptyFlag.store(true);
+    d->sendEmptyFlag->store(true);
     port->applyTimeouts(d->timeouts);
     // Refused settings would leave the port at its old speed and framing
     // while the owner believes it opened with the new ones.
@@ -428,7 +464,7 @@ void TComm::OpenPort()
     session->port = port;
     session->notify = d->notifyWindow;
     session->alive = d->alive;
-    session->sendEmptyFlag = &d->sendEmptyFlag;
+    session->sendEmptyFlag = d->sendEmptyFlag;
 
     std::unique_ptr<TReadThread> reader;
     std::unique_ptr<TWriteThread> writer;
@@ -476,15 +512,11 @@ void TComm::ClosePort()
 
     port.signalClose();
     port.purge(PurgeRxAbort | PurgeRxClear);
-    if (!d->reader->WaitFor(ThreadStopWait))
-        d->reader->Terminate();
-    d->reader.reset();
+    TThread::Release(std::move(d->reader), ThreadStopWait);
 
     port.purge(PurgeTxAbort | PurgeTxClear);
-    d->sendEmptyFlag.store(true);
-    if (!d->writer->WaitFor(ThreadStopWait))
-        d->writer->Terminate();
-    d->writer.reset();
+    d->sendEmptyFlag->store(true);
+    TThread::Release(std::move(d->writer), ThreadStopWait);
 
     port.close();
     d->session.reset();
@@ -503,7 +535,7 @@ bool TComm::SendData(const void *data, uint16_t length)
     if (!d->session->requests.push(std::move(request)))
         return false;
     d->session->port->notifyRequest();
-    d->sendEmptyFlag.store(false);
+    d->sendEmptyFlag->store(false);
     return true;
 }
 

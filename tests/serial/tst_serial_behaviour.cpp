@@ -16,6 +16,8 @@
 #include "PortBackend.h"
 #include "posix/DeviceName.h"
 #include <cerrno>
+#include <condition_variable>
+#include <mutex>
 #endif
 
 #include <algorithm>
@@ -287,6 +289,90 @@ TEST_CASE("refused line settings fail the open")
     rig.comm->SetBaudRate(9600);
     rig.comm->OpenPort();
     CHECK(rig.roundTrip());
+
+    // On an open port the refusal is raised, and the property and the line
+    // stay at the speed that works.
+    bool raised = false;
+    try {
+        rig.comm->SetBaudRate(RefusingDriver::kRefusedBaud);
+    } catch (const ECommsError &e) {
+        raised = true;
+        CHECK(e.systemError() == EINVAL);
+        CHECK(!e.reason().empty());
+    }
+    CHECK(raised);
+    CHECK(rig.comm->BaudRate() == 9600);
+    CHECK(rig.roundTrip());
+}
+
+// A driver whose read never returns, whatever close does, until the test
+// lets it go: the stuck thread of a hung USB driver.
+class StuckDriver final : public detail::PortBackend {
+public:
+    struct Latch {
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool released = false;
+        bool destroyed = false;
+    };
+    explicit StuckDriver(std::shared_ptr<Latch> latch) : m_latch(std::move(latch)) {}
+    ~StuckDriver() override
+    {
+        std::lock_guard lock(m_latch->mutex);
+        m_latch->destroyed = true;
+        m_latch->cv.notify_all();
+    }
+
+    detail::OpenResult open(const std::string &name) override { return m_port->open(name); }
+    void purge(unsigned flags) override { m_port->purge(flags); }
+    bool applyLineSettings(const detail::LineSettings &s) override { return m_port->applyLineSettings(s); }
+    void applyTimeouts(const detail::Timeouts &timeouts) override { m_port->applyTimeouts(timeouts); }
+    bool createCloseEvent() override { return m_port->createCloseEvent(); }
+    void signalClose() override { m_port->signalClose(); }
+    bool closeSignalled() const override { return m_port->closeSignalled(); }
+    void close() override { m_port->close(); }
+    void enterThread(detail::ThreadRole role) override { m_port->enterThread(role); }
+    bool startReading() override { return m_port->startReading(); }
+    detail::ReadResult read(uint8_t *, size_t) override
+    {
+        std::unique_lock lock(m_latch->mutex);
+        m_latch->cv.wait(lock, [this] { return m_latch->released; });
+        return {detail::IoStatus::Closed, 0, 0, 0};
+    }
+    void stopReading() override { m_port->stopReading(); }
+    void notifyRequest() override { m_port->notifyRequest(); }
+    detail::WakeReason waitForRequest() override { return m_port->waitForRequest(); }
+    detail::IoStatus write(const uint8_t *data, size_t length) override { return m_port->write(data, length); }
+
+private:
+    std::shared_ptr<Latch> m_latch;
+    std::unique_ptr<detail::PortBackend> m_port = detail::createPortBackend();
+};
+
+// Close waits the 10 s bound for a thread that does not end, then gives up
+// on it instead of waiting forever; the thread frees what it holds when it
+// finally ends.
+TEST_CASE("close gives up on a stuck thread after its bound")
+{
+    Rig rig;
+    auto latch = std::make_shared<StuckDriver::Latch>();
+    detail::setPortBackendFactory([latch] { return std::make_unique<StuckDriver>(latch); });
+    struct Restore {
+        ~Restore() { detail::setPortBackendFactory({}); }
+    } restore;
+
+    rig.comm->OpenPort();
+    const auto start = std::chrono::steady_clock::now();
+    rig.comm->ClosePort();
+    const auto waited = std::chrono::steady_clock::now() - start;
+    CHECK(!rig.comm->IsOpen());
+    CHECK(waited >= milliseconds(10000));
+    CHECK(waited < milliseconds(11500));
+
+    std::unique_lock lock(latch->mutex);
+    latch->released = true;
+    latch->cv.notify_all();
+    CHECK(latch->cv.wait_for(lock, milliseconds(5000), [&] { return latch->destroyed; }));
 }
 #endif
 
