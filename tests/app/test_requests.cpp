@@ -27,6 +27,17 @@ std::string hexBytes(const char *spaced)
     return out;
 }
 
+// preambles, 06, address, cmd 0, count, status x2, 254, mfr 0x37, type 0x0C,
+// preambles 5, revisions/flags x5, device id 01 02 03, checksum
+std::string command0Reply()
+{
+    std::string r = hexBytes("FF FF FF FF FF 06 80 00 0E 00 00 FE 37 0C 05 05 01 01 00 00 01 02 03");
+    uint8_t ck = 0;
+    for (size_t i = 5; i < r.size(); ++i)
+        ck ^= uint8_t(r[i]);
+    return r + char(ck);
+}
+
 } // namespace
 
 class TestRequests : public QObject {
@@ -56,6 +67,15 @@ private:
     std::unique_ptr<TForm1> w;
     std::unique_ptr<MessageCatcher> boxes;
     void reply(const std::string &bytes) { peer->write(bytes); }
+    // Command 3 is addressed with what command 0 told.
+    void learnIdentity()
+    {
+        QTest::mouseClick(ui(*w).Button7, Qt::LeftButton);
+        peer->readQuiet();
+        reply(command0Reply());
+        QTRY_COMPARE_WITH_TIMEOUT(w->Exchange.pendingReply, 0, 3000);
+        QVERIFY(w->hartIdentity().has_value());
+    }
 };
 
 void TestRequests::init()
@@ -116,10 +136,10 @@ void TestRequests::requests_data()
     row("hart cmd0 defaults", "Button7", {}, hexBytes("00 66 55 01 FF FF FF FF FF FF 02 80 00 00 82"), 100, 3);
     row("hart cmd0 addr5 secondary P0", "Button7", {"ComboBox30=#4", "ComboBox42=#1", "Edit9=0"},
         hexBytes("04 66 55 01 02 00 00 00 02"), 100, 3);
-    row("hart cmd3 before identity", "Button16", {},
-        hexBytes("00 66 55 01 FF FF FF FF FF FF 82 80 00 00 00 00 03 00 01"), 103, 3);
+    row("hart cmd3 defaults", "Button16", {}, hexBytes("00 66 55 01 FF FF FF FF FF FF 82 B7 0C 01 02 03 03 00 3A"),
+        103, 3);
     row("hart cmd3 secondary P2", "Button16", {"ComboBox42=#1", "Edit9=2", "ComboBox30=#31"},
-        hexBytes("1F 66 55 01 FF FF 82 00 00 00 00 00 03 00 81"), 103, 3);
+        hexBytes("1F 66 55 01 FF FF 82 37 0C 01 02 03 03 00 BA"), 103, 3);
     row("hart manual", "Button20", {"Edit10=02 80 00 00"}, hexBytes("FF FF FF FF FF FF 02 80 00 00 82"), 104, 3);
     row("hart manual one byte", "Button20", {"Edit10=0A", "Edit9=1"}, hexBytes("FF 0A 0A"), 104, 3);
 }
@@ -131,6 +151,8 @@ void TestRequests::requests()
     QFETCH(QByteArray, expected);
     QFETCH(int, pending);
     QFETCH(int, kind);
+    if (button == "Button16")
+        learnIdentity();
     w->Label4DblClick(); // the channel-model button too
     applySetup(*w, setup);
     ui(*w).Memo10->setPlainText("old reply");
@@ -163,6 +185,7 @@ void TestRequests::factorySerialLeavesWatchdogAlone()
 void TestRequests::hartEchoAndWatchdog()
 {
     // HART requests start the watchdog's full count too.
+    learnIdentity();
     QTest::mouseClick(ui(*w).Button7, Qt::LeftButton);
     peer->readQuiet();
     QVERIFY(w->Timer3->Enabled());
@@ -174,9 +197,9 @@ void TestRequests::hartEchoAndWatchdog()
     QTest::mouseClick(ui(*w).Button16, Qt::LeftButton);
     peer->readQuiet();
     QCOMPARE(w->Timer3->Interval(), 3000);
-    // No reply under TimeoutKind 3: the watchdog stops silently.
+    // No reply: the watchdog stops and names the HART query.
     QTRY_VERIFY_WITH_TIMEOUT(!w->Timer3->Enabled(), 5000);
-    QVERIFY(boxes->texts().isEmpty());
+    QCOMPARE(boxes->texts(), QStringList{QStringLiteral("No reply to HART Command Query within 3 s.")});
     QCOMPARE(w->Exchange.pendingReply, 103);
 }
 
@@ -212,6 +235,8 @@ void TestRequests::invalidInput()
     QFETCH(QString, button);
     QFETCH(QStringList, setup);
     QFETCH(QString, message);
+    if (button == "Button16")
+        learnIdentity();
     applySetup(*w, setup);
     w->Exchange.pendingReply = 201;
     w->Exchange.timeoutKind = 1;
@@ -330,17 +355,7 @@ void TestRequests::outOfRangeDigitLeavesNoSelection()
 
 void TestRequests::hartIdentityAddressesCommand3()
 {
-    QTest::mouseClick(ui(*w).Button7, Qt::LeftButton);
-    peer->readQuiet();
-    // preambles, 06, address, cmd 0, count, status x2, 254, mfr 0x37, type 0x0C,
-    // preambles 5, revisions/flags x5, device id 01 02 03, checksum
-    std::string r = hexBytes("FF FF FF FF FF 06 80 00 0E 00 00 FE 37 0C 05 05 01 01 00 00 01 02 03");
-    uint8_t ck = 0;
-    for (size_t i = 5; i < r.size(); ++i)
-        ck ^= uint8_t(r[i]);
-    r += char(ck);
-    reply(r);
-    QTRY_COMPARE_WITH_TIMEOUT(w->Exchange.pendingReply, 0, 3000);
+    learnIdentity();
     QCOMPARE(ui(*w).Edit28->text(), QStringLiteral("55"));
     QCOMPARE(ui(*w).Edit29->text(), QStringLiteral("12"));
     QCOMPARE(ui(*w).Edit31->text(), QStringLiteral("5"));
@@ -373,6 +388,7 @@ void TestRequests::hartIdentityAddressesCommand3()
 
 void TestRequests::hartCommand3FillsVariables()
 {
+    learnIdentity();
     QTest::mouseClick(ui(*w).Button16, Qt::LeftButton);
     peer->readQuiet();
     // FF 86, address 5, cmd 03, count 26, status 2, current 4, then
