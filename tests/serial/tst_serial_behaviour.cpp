@@ -237,21 +237,13 @@ TEST_CASE("open failures")
 }
 
 #ifndef _WIN32
-// The real port behind a driver that refuses one speed, as a USB adapter
-// refuses a rate it cannot make; a pseudo-terminal accepts every setting.
-class RefusingDriver final : public detail::PortBackend {
+// The real port behind a driver of the test's own: each test driver
+// overrides the one call it plays.
+class ForwardingDriver : public detail::PortBackend {
 public:
-    static constexpr uint32_t kRefusedBaud = 7;
-
     detail::OpenResult open(const std::string &name) override { return m_port->open(name); }
     void purge(unsigned flags) override { m_port->purge(flags); }
-    bool applyLineSettings(const detail::LineSettings &settings) override
-    {
-        if (settings.baudRate != kRefusedBaud)
-            return m_port->applyLineSettings(settings);
-        errno = EINVAL;
-        return false;
-    }
+    bool applyLineSettings(const detail::LineSettings &s) override { return m_port->applyLineSettings(s); }
     void applyTimeouts(const detail::Timeouts &timeouts) override { m_port->applyTimeouts(timeouts); }
     bool createCloseEvent() override { return m_port->createCloseEvent(); }
     void signalClose() override { m_port->signalClose(); }
@@ -267,6 +259,21 @@ public:
 
 private:
     std::unique_ptr<detail::PortBackend> m_port = detail::createPortBackend();
+};
+
+// Refuses one speed, as a USB adapter refuses a rate it cannot make; a
+// pseudo-terminal accepts every setting.
+class RefusingDriver final : public ForwardingDriver {
+public:
+    static constexpr uint32_t kRefusedBaud = 7;
+
+    bool applyLineSettings(const detail::LineSettings &settings) override
+    {
+        if (settings.baudRate != kRefusedBaud)
+            return ForwardingDriver::applyLineSettings(settings);
+        errno = EINVAL;
+        return false;
+    }
 };
 
 // A refused setting fails the open with the driver's reason and leaves
@@ -307,7 +314,7 @@ TEST_CASE("refused line settings fail the open")
 
 // A driver whose read never returns, whatever close does, until the test
 // lets it go: the stuck thread of a hung USB driver.
-class StuckDriver final : public detail::PortBackend {
+class StuckDriver final : public ForwardingDriver {
 public:
     struct Latch {
         std::mutex mutex;
@@ -323,30 +330,15 @@ public:
         m_latch->cv.notify_all();
     }
 
-    detail::OpenResult open(const std::string &name) override { return m_port->open(name); }
-    void purge(unsigned flags) override { m_port->purge(flags); }
-    bool applyLineSettings(const detail::LineSettings &s) override { return m_port->applyLineSettings(s); }
-    void applyTimeouts(const detail::Timeouts &timeouts) override { m_port->applyTimeouts(timeouts); }
-    bool createCloseEvent() override { return m_port->createCloseEvent(); }
-    void signalClose() override { m_port->signalClose(); }
-    bool closeSignalled() const override { return m_port->closeSignalled(); }
-    void close() override { m_port->close(); }
-    void enterThread(detail::ThreadRole role) override { m_port->enterThread(role); }
-    bool startReading() override { return m_port->startReading(); }
     detail::ReadResult read(uint8_t *, size_t) override
     {
         std::unique_lock lock(m_latch->mutex);
         m_latch->cv.wait(lock, [this] { return m_latch->released; });
         return {detail::IoStatus::Closed, 0, 0, 0};
     }
-    void stopReading() override { m_port->stopReading(); }
-    void notifyRequest() override { m_port->notifyRequest(); }
-    detail::WakeReason waitForRequest() override { return m_port->waitForRequest(); }
-    detail::IoStatus write(const uint8_t *data, size_t length) override { return m_port->write(data, length); }
 
 private:
     std::shared_ptr<Latch> m_latch;
-    std::unique_ptr<detail::PortBackend> m_port = detail::createPortBackend();
 };
 
 // Close waits the 10 s bound for a thread that does not end, then gives up
