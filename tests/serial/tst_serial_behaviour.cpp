@@ -472,13 +472,21 @@ TEST_CASE("baud rate while open")
         Rig rig;
         rig.comm->OpenPort();
         CHECK(rig.line().baud == 9600u);
+        // Wine (before termios2) refuses the rates it has no constant for:
+        // the refusal is raised and the line keeps the speed it had.
+        if (underWine() && (baud == 56000 || baud == 250000)) {
+            try {
+                rig.comm->SetBaudRate(baud);
+                MESSAGE("rate not checked under Wine: " << baud);
+            } catch (const ECommsError &) {
+                CHECK(rig.comm->BaudRate() == 9600u);
+                CHECK(rig.line().baud == 9600u);
+            }
+            continue;
+        }
         rig.comm->SetBaudRate(baud);
         CHECK(rig.comm->BaudRate() == baud);
-        // Wine (before termios2) only sets the rates it has a constant for.
-        if (underWine() && (baud == 56000 || baud == 250000))
-            MESSAGE("rate not checked under Wine: " << baud);
-        else
-            CHECK(rig.line().baud == baud);
+        CHECK(rig.line().baud == baud);
         CHECK(rig.roundTrip());
     }
 }
