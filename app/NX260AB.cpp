@@ -591,11 +591,11 @@ void TForm1::decodeHartCommand0()
         return;
     }
     m_hartIdentity = info->identity;
-    m_hartPreambleCount = info->preambleCount;
+    m_hartPreambleCount = info->minPreambles;
     ui->Edit28->setText(QString::number(info->identity.manufacturerId));
     ui->Edit29->setText(QString::number(info->identity.deviceType));
-    ui->Edit31->setText(QString::number(info->preambleCount));
-    ui->Edit32->setText(QString::number(info->deviceIdNumber));
+    ui->Edit31->setText(QString::number(info->minPreambles));
+    ui->Edit32->setText(QString::number(hart::deviceIdNumber(info->identity)));
 }
 
 void TForm1::decodeHartCommand3()
