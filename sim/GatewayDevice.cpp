@@ -65,24 +65,15 @@ std::size_t asciiLength(const std::uint8_t* buf, std::size_t n)
 std::size_t hartLength(const std::uint8_t* buf, std::size_t n)
 {
     bool undecided = false;
-    std::size_t pos = headerLength(buf, n, &undecided);
+    const std::size_t header = headerLength(buf, n, &undecided);
     if (undecided)
         return 0;
-    while (pos < n && buf[pos] == kPreamble)
-        ++pos;
-    if (pos >= n)
+    // Only a frame right at the front, after the header and its preambles;
+    // anything else is left for the quiet-line flush.
+    const auto frame = hart::readFrame(buf, n);
+    if (!frame || !frame->complete || frame->leadLength != header)
         return 0;
-    const std::uint8_t delimiter = buf[pos];
-    const int frameType = delimiter & 0x07;
-    if (frameType != 1 && frameType != 2 && frameType != 6)
-        return 0; // not a frame: left for the quiet-line flush
-    const std::size_t addressLength = (delimiter & 0x80) ? 5 : 1;
-    const std::size_t expansion = (delimiter >> 5) & 0x03;
-    const std::size_t countAt = pos + 1 + addressLength + expansion + 1;
-    if (countAt >= n)
-        return 0;
-    const std::size_t total = countAt + 1 + buf[countAt] + 1;
-    return n >= total ? total : 0;
+    return frame->end();
 }
 
 int digitValue(char c, int lo, int hi)
@@ -324,31 +315,18 @@ Reply GatewayDevice::handleHart(const Bytes& frame, std::chrono::steady_clock::t
         return {}; // MODBUS mode: nothing is passed through to the instrument
 
     bool undecided = false;
-    std::size_t pos = headerLength(frame.data(), frame.size(), &undecided);
-    if (pos > 0 && !(hart.addressMask & (1u << frame[0])))
+    const std::size_t header = headerLength(frame.data(), frame.size(), &undecided);
+    if (header > 0 && !(hart.addressMask & (1u << frame[0])))
         return {}; // no instrument at this address
-    while (pos < frame.size() && frame[pos] == kPreamble)
-        ++pos;
-    if (pos >= frame.size())
+    // One whole master-to-slave frame without expansion bytes, right after
+    // the header and preambles; a slave stays silent on a corrupted frame.
+    const auto f = hart::readFrame(frame.data(), frame.size());
+    if (!f || !f->complete || f->leadLength != header || f->end() != frame.size() || !f->checksumOk ||
+        (f->delimiter != 0x02 && f->delimiter != 0x82))
         return {};
-    const std::uint8_t delimiter = frame[pos];
-    if (delimiter != 0x02 && delimiter != 0x82)
-        return {}; // only master-to-slave frames without expansion bytes
-    const bool longFrame = delimiter & 0x80;
-    const std::size_t addressLength = longFrame ? 5 : 1;
-    const std::size_t commandAt = pos + 1 + addressLength;
-    if (commandAt + 2 >= frame.size())
-        return {};
-    const std::uint8_t command = frame[commandAt];
-    const std::size_t count = frame[commandAt + 1];
-    if (commandAt + 2 + count + 1 != frame.size())
-        return {};
-
-    if (hart::checksum(frame.data() + pos, frame.size() - pos - 1) != frame.back())
-        return {}; // a slave stays silent on a corrupted frame
-
-    const Bytes address(frame.begin() + static_cast<std::ptrdiff_t>(pos + 1),
-                        frame.begin() + static_cast<std::ptrdiff_t>(commandAt));
+    const bool longFrame = f->longAddress;
+    const std::uint8_t command = f->command;
+    const Bytes address(f->address.begin(), f->address.begin() + static_cast<std::ptrdiff_t>(f->addressLength()));
     const std::uint8_t masterBit = address[0] & 0x80;
 
     if (!longFrame) {
