@@ -76,6 +76,7 @@ class TstNx260ctl : public QObject {
 private slots:
     void infoAndShow();
     void hartInfo();
+    void hartScanWait();
     void setEachKey();
     void badInputSendsNothing_data();
     void badInputSendsNothing();
@@ -315,6 +316,25 @@ void TstNx260ctl::hartScanFindsEachAddress()
     QCOMPARE(gw.run({"hart", "scan", "--range", "2-3", "--timeout", "100"}).code, 4);
     for (const char *bad : {"5-2", "0-32", "x", "1-"})
         QCOMPARE(gw.run({"hart", "scan", "--range", bad}).code, 2);
+}
+
+// The scan gives up on an address whose reply has not begun within its
+// wait, but a reply that has begun gets the whole time-out.
+void TstNx260ctl::hartScanWait()
+{
+    sim::Options o = transparent();
+    o.faults.split = true;
+    o.splitGapMs = 400; // the second half comes after the scan's 300 ms wait
+    Gateway split(o);
+    QVERIFY(split.started());
+    QCOMPARE(split.run({"hart", "scan", "--range", "0-0"}).code, 0);
+
+    o = transparent();
+    o.faults.slowMs = 500; // no byte within 300 ms
+    Gateway slow(o);
+    QVERIFY(slow.started());
+    QCOMPARE(slow.run({"hart", "scan", "--range", "0-0"}).code, 4);
+    QCOMPARE(slow.run({"hart", "scan", "--range", "0-0", "--timeout", "1500"}).code, 0);
 }
 
 // Every member from the commands the instrument implements; those it does
