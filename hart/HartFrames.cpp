@@ -10,7 +10,6 @@ namespace hart {
 
 namespace {
 
-constexpr uint8_t kPreamble = 0xFF;
 constexpr uint8_t kShortRequestDelimiter = 0x02;
 constexpr uint8_t kLongRequestDelimiter = 0x82;
 constexpr uint8_t kMasterBit = 0x80;
@@ -31,7 +30,8 @@ bool fits(int preambles, size_t rest)
 // The gateway strips these four bytes before it passes the HART frame on.
 void appendHeader(Bytes &frame, uint8_t addressIndex)
 {
-    frame.insert(frame.end(), {addressIndex, 0x66, 0x55, 0x01});
+    frame.push_back(addressIndex);
+    frame.insert(frame.end(), kHeaderTail.begin(), kHeaderTail.end());
 }
 
 void appendPreambles(Bytes &frame, int preambles)

@@ -18,6 +18,11 @@ struct Identity {
     std::array<uint8_t, 3> deviceId{};
 };
 
+constexpr uint8_t kPreamble = 0xFF;
+// The gateway's transparent header: the HART address index (0..31), then these.
+constexpr std::array<uint8_t, 3> kHeaderTail{0x66, 0x55, 0x01};
+constexpr uint8_t kMaxHeaderAddress = 31;
+
 constexpr int kFrameArea = 504;     // bytes available for one outgoing frame
 constexpr int kMaxManualBytes = 15; // hand-typed bytes accepted at most
 

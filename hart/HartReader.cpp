@@ -2,6 +2,7 @@
 
 #include "HartAnnotate.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdio>
 
@@ -9,14 +10,12 @@ namespace hart {
 
 namespace {
 
-constexpr uint8_t kPreamble = 0xFF;
-constexpr size_t kHeaderLength = 4;
-constexpr uint8_t kMaxHeaderAddress = 31;
+constexpr size_t kHeaderLength = 1 + kHeaderTail.size();
 constexpr size_t kStatusBytes = 2;
 
 bool hasTransparentHeader(const uint8_t *b, size_t size)
 {
-    return size >= kHeaderLength && b[0] <= kMaxHeaderAddress && b[1] == 0x66 && b[2] == 0x55 && b[3] == 0x01;
+    return size >= kHeaderLength && b[0] <= kMaxHeaderAddress && std::equal(kHeaderTail.begin(), kHeaderTail.end(), b + 1);
 }
 
 uint8_t frameType(uint8_t delimiter)
