@@ -84,6 +84,8 @@ TForm1::TForm1(QWidget *parent, TForm1Options options) : QWidget(parent), ui(std
     Monitor = new TrafficMonitor(this, *this);
     Monitor->addDiagnostics(ui->GroupBox10, ui->HartValuesGrid, ui->Button16);
     Monitor->addMenus(ui->MenuBar, ui->FileMenu, ui->QuitAction);
+    Details = new HartDetails(this, *this);
+    Details->attach(ui->Button7, Monitor->ViewMenu);
     ui->Root->addWidget(Monitor->area());
     ui->Root->addWidget(Monitor->statusBar());
     wireControls();
@@ -558,6 +560,7 @@ void TForm1::applyChunk(const std::vector<uint8_t> &chunk)
         Timer2->SetEnabled(false);
     if (plan.stopWatchdog)
         Timer3->SetEnabled(false);
+    Details->received(chunk);
 }
 
 void TForm1::Timer2Timer()
@@ -591,11 +594,11 @@ void TForm1::decodeHartCommand0()
         return;
     }
     m_hartIdentity = info->identity;
-    m_hartPreambleCount = info->preambleCount;
+    m_hartPreambleCount = info->minPreambles;
     ui->Edit28->setText(QString::number(info->identity.manufacturerId));
     ui->Edit29->setText(QString::number(info->identity.deviceType));
-    ui->Edit31->setText(QString::number(info->preambleCount));
-    ui->Edit32->setText(QString::number(info->deviceIdNumber));
+    ui->Edit31->setText(QString::number(info->minPreambles));
+    ui->Edit32->setText(QString::number(hart::deviceIdNumber(info->identity)));
 }
 
 void TForm1::decodeHartCommand3()
@@ -674,6 +677,19 @@ bool TForm1::portOpen() const
 bool TForm1::exchangeBusy() const
 {
     return m_settle->busy() || Timer2->Enabled() || (Timer3->Enabled() && Exchange.pendingReply != 0);
+}
+
+bool TForm1::sendHartCommand(uint8_t command, const std::optional<hart::Identity> &identity)
+{
+    // Shown like a hand-typed frame's reply: hex only, the specified boxes stay as they are.
+    const auto p = PortIsOpen ? preambles(identity ? hart::kCommand3Overhead : hart::kCommand0Overhead) : std::nullopt;
+    if (!p)
+        return false;
+    clearEchoAndMemo();
+    sendHart(identity ? hart::commandFrame(hartAddressIndex(), hartMasterMode(), *identity, *p, command)
+                      : hart::command0Frame(hartAddressIndex(), hartMasterMode(), *p),
+             exchange::PendingHartManual, "HART Device Details");
+    return true;
 }
 
 bool TForm1::readHartVariables()

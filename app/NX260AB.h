@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Exchange.h"
+#include "HartDetails.h"
 #include "HartFrames.h"
 #include "MonitorHost.h"
 #include "SerialComm.h"
@@ -29,7 +30,7 @@ struct TForm1Options {
     int receivePauseMs = exchange::kReceivePauseMs;
 };
 
-class TForm1 : public QWidget, private MonitorHost {
+class TForm1 : public QWidget, private MonitorHost, private HartDetailsHost {
     Q_OBJECT
 public:
     explicit TForm1(QWidget *parent = nullptr, TForm1Options options = {});
@@ -37,6 +38,7 @@ public:
 
     // Traffic monitor, HART diagnostics, trend and status bar.
     TrafficMonitor *Monitor = nullptr;
+    HartDetails *Details = nullptr; // "HART Device Details"
 
     // --- non-visual members ---
     std::shared_ptr<QtOwnerQueue> NotifyQueue; // declared before Comm1: outlives it
@@ -110,6 +112,8 @@ private:
     bool portOpen() const override;
     bool exchangeBusy() const override;
     bool readHartVariables() override;
+    // HartDetailsHost
+    bool sendHartCommand(uint8_t command, const std::optional<hart::Identity> &identity) override;
 
     void wireControls();
     void buildProfileActions();

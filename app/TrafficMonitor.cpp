@@ -329,8 +329,8 @@ void TrafficMonitor::hartDecoded(int command, const uint8_t *rx, size_t size)
         rx = reinterpret_cast<const uint8_t *>(reply_.constData());
         size = size_t(reply_.size());
     }
-    const auto info = hart::parseFrame(rx, size);
-    if (!info) {
+    const auto info = hart::readFrame(rx, size);
+    if (!info || !info->complete) {
         HartStatus->setText(QStringLiteral("No complete reply frame"));
         HartStatus->setToolTip(prefix + HartStatus->text());
         setFault(HartStatus, false);
@@ -347,18 +347,22 @@ void TrafficMonitor::hartDecoded(int command, const uint8_t *rx, size_t size)
     setFault(HartStatus, hart::reportsFault(*info));
     if (command != 3)
         return;
-    if (!info->loopCurrent) {
+    // A communication error carries no data.
+    const hart::DynamicVariables v = info->responseCode && !info->communicationError() && info->command == 3
+        ? hart::command3Data(info->data.data(), info->data.size())
+        : hart::DynamicVariables{};
+    if (!v.loopCurrent) {
         HartLoopCurrent->clear();
         return;
     }
-    HartLoopCurrent->setText(QString::number(double(*info->loopCurrent), 'f', 3));
+    HartLoopCurrent->setText(QString::number(double(*v.loopCurrent), 'f', 3));
     TrendSample s;
     s.time = std::chrono::system_clock::now();
-    s.loopCurrent = *info->loopCurrent;
-    s.variableCount = int(info->variables.size());
-    for (size_t i = 0; i < info->variables.size(); ++i) {
-        s.values[i] = info->variables[i].value;
-        s.units[i] = info->variables[i].unitCode;
+    s.loopCurrent = *v.loopCurrent;
+    s.variableCount = int(v.variables.size());
+    for (size_t i = 0; i < v.variables.size(); ++i) {
+        s.values[i] = v.variables[i].value;
+        s.units[i] = v.variables[i].unitCode;
     }
     addSample(s);
 }

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "HartLayout.h"
+#include "HartReader.h"
 
 namespace capture {
 
@@ -168,7 +168,7 @@ bool PcapWriter::write(const Record &record)
     if (b.empty())
         return !s.failed;
     if (record.payload == Payload::Hart) {
-        const auto layout = hart::locateFrame(b.data(), b.size());
+        const auto layout = hart::readFrame(b.data(), b.size());
         if (layout && layout->complete) {
             bool ok = true;
             // The transparent header and preambles are the gateway's business;
@@ -176,7 +176,7 @@ bool PcapWriter::write(const Record &record)
             if (layout->leadLength > 0 && !layout->transparentHeader)
                 ok = s.plain(record, b.data(), layout->leadLength) && ok;
             ok = s.hartIp(record, b.data() + layout->start, layout->length) && ok;
-            const size_t end = layout->start + layout->length;
+            const size_t end = layout->end();
             if (end < b.size())
                 ok = s.plain(record, b.data() + end, b.size() - end) && ok;
             return ok;

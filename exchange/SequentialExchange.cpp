@@ -1,6 +1,6 @@
 #include "SequentialExchange.h"
 
-#include "HartReplyFrame.h"
+#include "HartReader.h"
 #include "WaitQueue.h"
 
 #include <limits>
@@ -79,13 +79,15 @@ ExchangeReply SequentialExchange::configRequest(const std::vector<uint8_t> &requ
     return exchange(request, Framing::QuietLine, timeout);
 }
 
-ExchangeReply SequentialExchange::hartRequest(const std::vector<uint8_t> &frame, std::chrono::milliseconds timeout)
+ExchangeReply SequentialExchange::hartRequest(const std::vector<uint8_t> &frame, std::chrono::milliseconds timeout,
+                                              std::optional<std::chrono::milliseconds> firstByte)
 {
-    return exchange(frame, Framing::HartFrame, timeout);
+    return exchange(frame, Framing::HartFrame, timeout, firstByte);
 }
 
 ExchangeReply SequentialExchange::exchange(const std::vector<uint8_t> &request, Framing framing,
-                                           std::chrono::milliseconds timeout)
+                                           std::chrono::milliseconds timeout,
+                                           std::optional<std::chrono::milliseconds> firstByte)
 {
     ExchangeReply reply;
     // Late bytes of an earlier exchange belong to nobody.
@@ -116,12 +118,20 @@ ExchangeReply SequentialExchange::exchange(const std::vector<uint8_t> &request, 
             return true;
         if (framing == Framing::QuietLine)
             return d->chunks > 0;
-        const auto frame = hart::completeReply(d->received.data(), d->received.size());
-        if (frame)
-            d->received.resize(frame->end);
-        return frame.has_value();
+        const auto frame = hart::readFrame(d->received.data(), d->received.size(), hart::Search::ReplyOnly);
+        if (!frame || !frame->complete)
+            return false;
+        d->received.resize(frame->end());
+        return true;
     };
-    const bool done = d->queue->runUntil(complete, deadline);
+    bool done = false;
+    if (firstByte && *firstByte < timeout) {
+        const auto begun = [&] { return d->lost || !d->received.empty(); };
+        if (d->queue->runUntil(begun, std::chrono::steady_clock::now() + *firstByte))
+            done = d->queue->runUntil(complete, deadline);
+    } else {
+        done = d->queue->runUntil(complete, deadline);
+    }
     reply.bytes = d->received;
     if (d->lost)
         reply.status = ReplyStatus::PortLost;

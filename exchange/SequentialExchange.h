@@ -57,11 +57,15 @@ public:
     void setObserver(TrafficObserver observer);
 
     ExchangeReply configRequest(const std::vector<uint8_t> &request, std::chrono::milliseconds timeout);
-    ExchangeReply hartRequest(const std::vector<uint8_t> &frame, std::chrono::milliseconds timeout);
+    // With `firstByte`, a reply that has not begun by then is given up at
+    // once; one that has begun still gets the whole time-out.
+    ExchangeReply hartRequest(const std::vector<uint8_t> &frame, std::chrono::milliseconds timeout,
+                              std::optional<std::chrono::milliseconds> firstByte = std::nullopt);
 
 private:
     enum class Framing { QuietLine, HartFrame };
-    ExchangeReply exchange(const std::vector<uint8_t> &request, Framing framing, std::chrono::milliseconds timeout);
+    ExchangeReply exchange(const std::vector<uint8_t> &request, Framing framing, std::chrono::milliseconds timeout,
+                           std::optional<std::chrono::milliseconds> firstByte = std::nullopt);
 
     struct State;
     std::unique_ptr<State> d;

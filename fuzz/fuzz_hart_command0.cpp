@@ -23,14 +23,14 @@ std::optional<size_t> firstMarker(const uint8_t *rx, size_t length)
     return std::nullopt;
 }
 
-bool sameInfo(const std::optional<hart::Command0Info> &a, const std::optional<hart::Command0Info> &b)
+bool sameInfo(const std::optional<hart::Command0Data> &a, const std::optional<hart::Command0Data> &b)
 {
     if (a.has_value() != b.has_value())
         return false;
     return !a
            || (a->identity.manufacturerId == b->identity.manufacturerId
                && a->identity.deviceType == b->identity.deviceType && a->identity.deviceId == b->identity.deviceId
-               && a->preambleCount == b->preambleCount && a->deviceIdNumber == b->deviceIdNumber);
+               && a->minPreambles == b->minPreambles);
 }
 
 void checkCommand3Frame(const hart::Identity &id, uint8_t addressIndex, bool master, int preambles)
@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const fuzzcheck::ExactCopy reply(data, size);
     const uint8_t *rx = reply.data();
 
-    const std::optional<hart::Command0Info> info = hart::decodeCommand0(rx, size);
+    const std::optional<hart::Command0Data> info = hart::decodeCommand0(rx, size);
     FUZZ_CHECK(sameInfo(info, hart::decodeCommand0(rx, size)));
 
     const std::optional<size_t> marker = firstMarker(data, size);
@@ -72,10 +72,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const uint8_t *m = data + *marker;
     FUZZ_CHECK(info->identity.manufacturerId == m[8]);
     FUZZ_CHECK(info->identity.deviceType == m[9]);
-    FUZZ_CHECK(info->preambleCount == m[10]);
+    FUZZ_CHECK(info->minPreambles == m[10]);
     FUZZ_CHECK(info->identity.deviceId[0] == m[16] && info->identity.deviceId[1] == m[17]
                && info->identity.deviceId[2] == m[18]);
-    FUZZ_CHECK(info->deviceIdNumber == uint32_t{m[16]} * 65536u + uint32_t{m[17]} * 256u + uint32_t{m[18]});
+    FUZZ_CHECK(hart::deviceIdNumber(info->identity) == uint32_t{m[16]} * 65536u + uint32_t{m[17]} * 256u + uint32_t{m[18]});
 
     // The next command 3 request is addressed with what was learnt; take the
     // header's address and the preamble count from the reply's own bytes.

@@ -1,6 +1,5 @@
 #include "HartAnnotate.h"
 
-#include <bit>
 #include <cstdio>
 
 #include "HartUnits.h"
@@ -10,10 +9,6 @@ namespace hart {
 namespace {
 
 constexpr uint8_t kCommunicationError = 0x80;
-constexpr size_t kStatusBytes = 2;
-constexpr size_t kCommand0Data = 12; // 254, manufacturer .. device id
-constexpr size_t kFloatBytes = 4;
-constexpr size_t kVariableBytes = 5; // unit code, value
 
 struct Named {
     uint8_t code;
@@ -57,12 +52,6 @@ constexpr Named kDeviceStatus[] = {
 
 constexpr uint8_t kDeviceMalfunction = 0x80;
 
-float floatAt(const uint8_t *p)
-{
-    const uint32_t bits = (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
-    return std::bit_cast<float>(bits);
-}
-
 std::string number(float v, const char *format = "%.7g")
 {
     char text[48];
@@ -81,75 +70,22 @@ std::string join(const std::vector<std::string> &parts, const char *separator)
     return out;
 }
 
-void decodeData(FrameInfo &f, const uint8_t *data, size_t length)
-{
-    if (f.command == 0 && length >= kCommand0Data && data[0] == 254) {
-        Identity id;
-        id.manufacturerId = data[1];
-        id.deviceType = data[2];
-        id.deviceId = {data[9], data[10], data[11]};
-        f.identity = id;
-        f.minPreambles = data[3];
-    } else if (f.command == 3 && length >= kFloatBytes) {
-        f.loopCurrent = floatAt(data);
-        for (size_t at = kFloatBytes; at + kVariableBytes <= length && f.variables.size() < 4; at += kVariableBytes)
-            f.variables.push_back({data[at], floatAt(data + at + 1)});
-    }
-}
-
 constexpr const char *kVariableNames[] = {"PV", "SV", "TV", "QV"};
 
 } // namespace
-
-std::optional<FrameInfo> parseFrame(const uint8_t *bytes, size_t size)
-{
-    const auto layout = locateFrame(bytes, size);
-    if (!layout || !layout->complete)
-        return std::nullopt;
-    FrameInfo f;
-    f.layout = *layout;
-    const uint8_t *frame = bytes + layout->start;
-    const uint8_t type = frame[0] & 0x07;
-    f.kind = type == 2 ? FrameKind::Request : type == 6 ? FrameKind::Reply : FrameKind::Burst;
-    const uint8_t *address = frame + 1;
-    f.primaryMaster = (address[0] & 0x80) != 0;
-    f.burstMode = (address[0] & 0x40) != 0;
-    if (layout->longAddress) {
-        f.manufacturerId = address[0] & 0x3F;
-        f.deviceType = address[1];
-        f.deviceId = (uint32_t{address[2]} << 16) | (uint32_t{address[3]} << 8) | address[4];
-    } else {
-        f.pollingAddress = address[0] & 0x3F;
-    }
-    const size_t commandAt = 1 + layout->addressLength();
-    f.command = frame[commandAt];
-    f.byteCount = frame[commandAt + 1];
-    uint8_t sum = 0;
-    for (size_t i = 0; i + 1 < layout->length; ++i)
-        sum ^= frame[i];
-    f.checksumOk = sum == frame[layout->length - 1];
-
-    const uint8_t *data = frame + commandAt + 2;
-    size_t dataLength = f.byteCount;
-    if (f.kind != FrameKind::Request) {
-        if (dataLength < kStatusBytes)
-            return f;
-        f.responseCode = data[0];
-        f.deviceStatus = data[1];
-        data += kStatusBytes;
-        dataLength -= kStatusBytes;
-        // A communication error carries no data.
-        if ((*f.responseCode & kCommunicationError) == 0)
-            decodeData(f, data, dataLength);
-    }
-    return f;
-}
 
 std::string commandName(uint8_t command)
 {
     switch (command) {
     case 0: return "Read Unique Identifier";
+    case 1: return "Read Primary Variable";
+    case 2: return "Read Loop Current and Percent of Range";
     case 3: return "Read Dynamic Variables and Loop Current";
+    case 12: return "Read Message";
+    case 13: return "Read Tag, Descriptor, Date";
+    case 15: return "Read Device Information";
+    case 20: return "Read Long Tag";
+    case 48: return "Read Additional Device Status";
     default: return "command " + std::to_string(command);
     }
 }
@@ -194,20 +130,20 @@ std::vector<std::string> deviceStatusNames(uint8_t status)
     return out;
 }
 
-bool reportsFault(const FrameInfo &info)
+bool reportsFault(const Frame &frame)
 {
-    if (!info.checksumOk)
+    if (!frame.checksumOk)
         return true;
-    if (info.responseCode && responseIsError(*info.responseCode))
+    if (frame.responseCode && responseIsError(*frame.responseCode))
         return true;
     // With a communication error the second byte is not device status.
-    const bool statusValid = info.responseCode && (*info.responseCode & kCommunicationError) == 0;
-    return statusValid && info.deviceStatus && (*info.deviceStatus & kDeviceMalfunction) != 0;
+    const bool statusValid = frame.responseCode && !frame.communicationError();
+    return statusValid && frame.deviceStatus && (*frame.deviceStatus & kDeviceMalfunction) != 0;
 }
 
 namespace {
 
-void appendResponse(std::vector<std::string> &parts, const FrameInfo &info)
+void appendResponse(std::vector<std::string> &parts, const Frame &info)
 {
     if (info.responseCode) {
         parts.push_back("Response: " + responseText(*info.responseCode));
@@ -222,7 +158,7 @@ void appendResponse(std::vector<std::string> &parts, const FrameInfo &info)
 
 } // namespace
 
-std::string statusLine(const FrameInfo &info)
+std::string statusLine(const Frame &info)
 {
     std::vector<std::string> parts;
     if (!info.checksumOk)
@@ -231,59 +167,126 @@ std::string statusLine(const FrameInfo &info)
     return join(parts, "; ");
 }
 
+namespace {
+
+std::string quoted(const std::string &text)
+{
+    return "\"" + text + "\"";
+}
+
+// What the data of a reply says, for the commands this tool reads.
+void appendData(std::vector<std::string> &parts, const Frame &f)
+{
+    const uint8_t *d = f.data.data();
+    const size_t n = f.data.size();
+    switch (f.command) {
+    case 0:
+        // The identity line needs the 254 that opens every command 0 reply.
+        if (const auto c0 = command0Data(d, n); c0 && d[0] == 254) {
+            const Identity &id = c0->identity;
+            parts.push_back("identity: manufacturer " + std::to_string(id.manufacturerId) + ", device type "
+                            + std::to_string(id.deviceType) + ", device id " + std::to_string(deviceIdNumber(id))
+                            + ", " + std::to_string(c0->minPreambles) + " preambles required");
+        }
+        break;
+    case 1:
+        if (const auto pv = command1Data(d, n))
+            parts.push_back("PV " + number(pv->value) + " " + unitName(pv->unitCode));
+        break;
+    case 2:
+        if (const auto c = command2Data(d, n))
+            parts.push_back("loop current " + number(c->milliamperes, "%.3f") + " mA, "
+                            + number(c->percentOfRange, "%.2f") + " % of range");
+        break;
+    case 3: {
+        const DynamicVariables v = command3Data(d, n);
+        if (v.loopCurrent)
+            parts.push_back("loop current " + number(*v.loopCurrent, "%.3f") + " mA");
+        for (size_t i = 0; i < v.variables.size(); ++i)
+            parts.push_back(std::string(kVariableNames[i]) + " " + number(v.variables[i].value) + " "
+                            + unitName(v.variables[i].unitCode));
+        break;
+    }
+    case 12:
+        if (const auto m = command12Data(d, n))
+            parts.push_back("message " + quoted(*m));
+        break;
+    case 13:
+        if (const auto t = command13Data(d, n))
+            parts.push_back("tag " + quoted(t->tag) + ", descriptor " + quoted(t->descriptor) + ", date "
+                            + t->isoDate().value_or("invalid"));
+        break;
+    case 15:
+        if (const auto r = command15Data(d, n))
+            parts.push_back("range " + number(r->lower) + " .. " + number(r->upper) + " " + unitName(r->rangeUnit)
+                            + ", " + transferFunctionName(r->transferFunction) + ", damping " + number(r->dampingSeconds)
+                            + " s, alarm " + alarmSelectionName(r->alarmSelection) + ", "
+                            + writeProtectName(r->writeProtect));
+        break;
+    case 20:
+        if (const auto t = command20Data(d, n))
+            parts.push_back("long tag " + quoted(*t));
+        break;
+    case 48:
+        if (const auto a = command48Data(d, n)) {
+            const auto names = additionalStatusNames(*a);
+            parts.push_back("additional status " + std::to_string(n) + " bytes"
+                            + (names.empty() ? std::string() : ": " + join(names, ", ")));
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace
+
 std::string describe(const uint8_t *bytes, size_t size)
 {
-    const auto layout = locateFrame(bytes, size);
-    if (!layout)
+    const auto f = readFrame(bytes, size);
+    if (!f)
         return "no HART frame";
     std::vector<std::string> parts;
-    if (layout->transparentHeader)
+    if (f->transparentHeader)
         parts.push_back("transparent header (address " + std::to_string(bytes[0]) + ")");
-    else if (layout->leadLength > 0)
-        parts.push_back(std::to_string(layout->leadLength) + " bytes before the frame");
-    parts.push_back(std::to_string(layout->preambles) + " preambles");
-    if (!layout->complete) {
-        const size_t have = size - layout->start;
-        parts.push_back(layout->length == 0 ? "incomplete frame: " + std::to_string(have) + " bytes"
-                                            : "incomplete frame: " + std::to_string(have) + " of "
-                                                  + std::to_string(layout->length) + " bytes");
+    else if (f->leadLength > 0)
+        parts.push_back(std::to_string(f->leadLength) + " bytes before the frame");
+    parts.push_back(std::to_string(f->preambles) + " preambles");
+    if (!f->complete) {
+        const size_t have = size - f->start;
+        parts.push_back(f->length == 0 ? "incomplete frame: " + std::to_string(have) + " bytes"
+                                       : "incomplete frame: " + std::to_string(have) + " of "
+                                             + std::to_string(f->length) + " bytes");
         return join(parts, "; ");
     }
-    const FrameInfo f = *parseFrame(bytes, size);
-    const char *kind = f.kind == FrameKind::Request ? "master to slave"
-                       : f.kind == FrameKind::Reply ? "slave to master"
-                                                    : "burst";
-    std::string frame = std::string(layout->longAddress ? "long" : "short") + " frame, " + kind + ", "
-                        + (f.primaryMaster ? "primary" : "secondary") + " master";
-    if (f.burstMode)
+    const char *kind = f->kind == FrameKind::Request ? "master to slave"
+                       : f->kind == FrameKind::Reply ? "slave to master"
+                                                     : "burst";
+    std::string frame = std::string(f->longAddress ? "long" : "short") + " frame, " + kind + ", "
+                        + (f->primaryMaster() ? "primary" : "secondary") + " master";
+    if (f->burstMode())
         frame += ", device in burst mode";
+    if (f->expansionBytes > 0)
+        frame += ", " + std::to_string(f->expansionBytes) + " expansion byte(s)";
     parts.push_back(frame);
-    if (layout->longAddress)
-        parts.push_back("manufacturer " + std::to_string(f.manufacturerId) + ", device type "
-                        + std::to_string(f.deviceType) + ", device id " + std::to_string(f.deviceId));
-    else
-        parts.push_back("polling address " + std::to_string(f.pollingAddress));
-    parts.push_back("command " + std::to_string(f.command)
-                    + (f.command == 0 || f.command == 3 ? " " + commandName(f.command) : std::string()));
-    parts.push_back(std::to_string(f.byteCount) + " bytes");
-    if (f.kind != FrameKind::Request)
-        appendResponse(parts, f);
-    parts.push_back(f.checksumOk ? "checksum OK" : "checksum BAD");
-    if (f.identity) {
-        const Identity &id = *f.identity;
-        const uint32_t deviceId = (uint32_t{id.deviceId[0]} << 16) | (uint32_t{id.deviceId[1]} << 8) | id.deviceId[2];
-        parts.push_back("identity: manufacturer " + std::to_string(id.manufacturerId) + ", device type "
-                        + std::to_string(id.deviceType) + ", device id " + std::to_string(deviceId)
-                        + ", " + std::to_string(*f.minPreambles) + " preambles required");
+    if (f->longAddress) {
+        const Identity id = f->addressIdentity();
+        parts.push_back("manufacturer " + std::to_string(id.manufacturerId) + ", device type "
+                        + std::to_string(id.deviceType) + ", device id " + std::to_string(deviceIdNumber(id)));
+    } else {
+        parts.push_back("polling address " + std::to_string(f->pollingAddress()));
     }
-    if (f.loopCurrent)
-        parts.push_back("loop current " + number(*f.loopCurrent, "%.3f") + " mA");
-    for (size_t i = 0; i < f.variables.size(); ++i)
-        parts.push_back(std::string(kVariableNames[i]) + " " + number(f.variables[i].value) + " "
-                        + unitName(f.variables[i].unitCode));
-    const size_t end = layout->start + layout->length;
-    if (end < size)
-        parts.push_back(std::to_string(size - end) + " bytes after the frame");
+    const std::string name = commandName(f->command);
+    parts.push_back("command " + std::to_string(f->command) + (name.starts_with("command ") ? "" : " " + name));
+    parts.push_back(std::to_string(f->byteCount) + " bytes");
+    if (f->kind != FrameKind::Request)
+        appendResponse(parts, *f);
+    parts.push_back(f->checksumOk ? "checksum OK" : "checksum BAD");
+    // A communication error carries no data.
+    if (f->kind != FrameKind::Request && f->responseCode && !f->communicationError())
+        appendData(parts, *f);
+    if (f->end() < size)
+        parts.push_back(std::to_string(size - f->end()) + " bytes after the frame");
     return join(parts, "; ");
 }
 

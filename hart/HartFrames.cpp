@@ -1,5 +1,7 @@
 #include "HartFrames.h"
 
+#include "HartReader.h"
+
 #include <algorithm>
 #include <initializer_list>
 #include <utility>
@@ -8,7 +10,6 @@ namespace hart {
 
 namespace {
 
-constexpr uint8_t kPreamble = 0xFF;
 constexpr uint8_t kShortRequestDelimiter = 0x02;
 constexpr uint8_t kLongRequestDelimiter = 0x82;
 constexpr uint8_t kMasterBit = 0x80;
@@ -29,7 +30,8 @@ bool fits(int preambles, size_t rest)
 // The gateway strips these four bytes before it passes the HART frame on.
 void appendHeader(Bytes &frame, uint8_t addressIndex)
 {
-    frame.insert(frame.end(), {addressIndex, 0x66, 0x55, 0x01});
+    frame.push_back(addressIndex);
+    frame.insert(frame.end(), kHeaderTail.begin(), kHeaderTail.end());
 }
 
 void appendPreambles(Bytes &frame, int preambles)
@@ -40,10 +42,7 @@ void appendPreambles(Bytes &frame, int preambles)
 // XOR of everything from `from` to the current end, appended as the last byte.
 void appendChecksum(Bytes &frame, size_t from)
 {
-    uint8_t sum = 0;
-    for (size_t i = from; i < frame.size(); ++i)
-        sum ^= frame[i];
-    frame.push_back(sum);
+    frame.push_back(checksum(frame.data() + from, frame.size() - from));
 }
 
 bool isUpperHexLetter(unsigned char c)
@@ -83,12 +82,17 @@ Bytes command0Frame(uint8_t addressIndex, bool masterMode, int preambles)
 
 Bytes command3Frame(uint8_t addressIndex, bool masterMode, const Identity &id, int preambles)
 {
+    return commandFrame(addressIndex, masterMode, id, preambles, 0x03);
+}
+
+Bytes commandFrame(uint8_t addressIndex, bool masterMode, const Identity &id, int preambles, uint8_t command)
+{
     // The first address byte holds six bits of the manufacturer id: its top
     // two bits are the master and burst-mode bits and must come from us.
     const auto first = static_cast<uint8_t>(masterBit(masterMode) | (id.manufacturerId & kManufacturerIdMask));
     return headedFrame(addressIndex, preambles,
                        {kLongRequestDelimiter, first,
-                        id.deviceType, id.deviceId[0], id.deviceId[1], id.deviceId[2], 0x03, 0x00});
+                        id.deviceType, id.deviceId[0], id.deviceId[1], id.deviceId[2], command, 0x00});
 }
 
 ManualEntry parseManualEntry(std::string_view text)

@@ -18,6 +18,11 @@ struct Identity {
     std::array<uint8_t, 3> deviceId{};
 };
 
+constexpr uint8_t kPreamble = 0xFF;
+// The gateway's transparent header: the HART address index (0..31), then these.
+constexpr std::array<uint8_t, 3> kHeaderTail{0x66, 0x55, 0x01};
+constexpr uint8_t kMaxHeaderAddress = 31;
+
 constexpr int kFrameArea = 504;     // bytes available for one outgoing frame
 constexpr int kMaxManualBytes = 15; // hand-typed bytes accepted at most
 
@@ -30,6 +35,9 @@ Bytes command0Frame(uint8_t addressIndex, bool masterMode, int preambles);
 // Transparent header, P x 0xFF, 82, master bit | (manufacturer id & 0x3F),
 // device type, device id (3), 03, 00, checksum.
 Bytes command3Frame(uint8_t addressIndex, bool masterMode, const Identity &id, int preambles);
+// The same long frame for any command without request data (1, 2, 12, 13,
+// 15, 20, 48 ...), addressed like command 3.
+Bytes commandFrame(uint8_t addressIndex, bool masterMode, const Identity &id, int preambles, uint8_t command);
 
 struct ManualEntry {
     // TooManyBytes: more than kMaxManualBytes typed; LoneCharacter: a last

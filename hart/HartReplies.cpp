@@ -1,7 +1,6 @@
 #include "HartReplies.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -59,24 +58,10 @@ constexpr std::array<uint8_t, 256> kUnitLookup = buildUnitLookup();
 
 constexpr int kValueTextLength = 9;
 
-// First j with rx[j], rx[j+1] == FF, delimiter; only pairs wholly inside
-// the reply are tested.
-std::optional<size_t> findMarker(const uint8_t *rx, size_t length, uint8_t delimiter)
-{
-    if (rx == nullptr)
-        return std::nullopt;
-    for (size_t j = 0; j + 1 < length; ++j) {
-        if (rx[j] == 0xFF && rx[j + 1] == delimiter)
-            return j;
-    }
-    return std::nullopt;
-}
-
-float floatAt(const uint8_t *p)
-{
-    const uint32_t bits = (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
-    return std::bit_cast<float>(bits);
-}
+// From the marker m (last preamble) the reply data after the status bytes
+// starts at m+7 in a short frame and at m+11 in a long one.
+constexpr size_t kShortDataAt = 7;
+constexpr size_t kLongDataAt = 11;
 
 } // namespace
 
@@ -85,46 +70,39 @@ int unitIndexForCode(uint8_t code)
     return kUnitLookup[code];
 }
 
-std::optional<Command0Info> decodeCommand0(const uint8_t *rx, size_t length)
+std::optional<Command0Data> decodeCommand0(const uint8_t *rx, size_t length)
 {
-    const std::optional<size_t> marker = findMarker(rx, length, 0x06);
-    // Fields are at fixed distances from the marker; the device id ends at
-    // m+18. A shorter reply must not feed stale bytes into the identity.
-    if (!marker || *marker + 18 >= length)
+    const std::optional<size_t> marker = findPreambleBefore(rx, length, 0x06);
+    // A reply too short for the device id must not feed stale bytes into
+    // the identity.
+    if (!marker)
         return std::nullopt;
-    const uint8_t *m = rx + *marker;
-    Command0Info info;
-    info.identity.manufacturerId = m[8];
-    info.identity.deviceType = m[9];
-    info.preambleCount = m[10];
-    info.identity.deviceId = {m[16], m[17], m[18]};
-    info.deviceIdNumber = (uint32_t{m[16]} << 16) | (uint32_t{m[17]} << 8) | uint32_t{m[18]};
-    return info;
+    const size_t dataAt = *marker + kShortDataAt;
+    return dataAt < length ? command0Data(rx + dataAt, length - dataAt) : std::nullopt;
 }
 
 Command3Info decodeCommand3(const uint8_t *rx, size_t length)
 {
     Command3Info info;
-    const std::optional<size_t> marker = findMarker(rx, length, 0x86);
+    const std::optional<size_t> marker = findPreambleBefore(rx, length, 0x86);
     if (!marker)
         return info;
     info.markerFound = true;
     const size_t m = *marker;
 
-    // Variable k (1..4) only when the byte count covers it: two status
-    // bytes, the loop current and k unit/value groups, 6 + 5k in all.
+    // Variable k (1..4) only when the byte count covers it (two status
+    // bytes, the loop current and k unit/value groups) and it fully arrived.
     if (m + 8 >= length)
         return info;
-    const int byteCount = rx[m + 8];
-    for (int k = 1; k <= 4 && byteCount >= 6 + 5 * k; ++k) {
-        const size_t unitAt = m + 10 + 5 * static_cast<size_t>(k);
-        // Unit and all four value bytes must have arrived.
-        if (unitAt + 4 >= length)
-            break;
+    const size_t covered = rx[m + 8] > 2 ? rx[m + 8] - 2u : 0u;
+    const size_t dataAt = m + kLongDataAt;
+    const size_t arrived = dataAt < length ? length - dataAt : 0;
+    const DynamicVariables dynamic = command3Data(rx + std::min(dataAt, length), std::min(covered, arrived));
+    for (size_t k = 0; k < dynamic.variables.size(); ++k) {
         Variable var;
-        var.number = k;
-        var.unitIndex = unitIndexForCode(rx[unitAt]);
-        var.valueText = formatValue(floatAt(rx + unitAt + 1));
+        var.number = static_cast<int>(k) + 1;
+        var.unitIndex = unitIndexForCode(dynamic.variables[k].unitCode);
+        var.valueText = formatValue(dynamic.variables[k].value);
         info.variables.push_back(std::move(var));
     }
     return info;

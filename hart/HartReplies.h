@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "HartFrames.h"
+#include "HartReader.h"
 
 namespace hart {
 
@@ -20,13 +21,10 @@ extern const std::array<const char *, kUnitCount> kUnitNames;
 // Combo index for a HART unit code; unknown codes give kUnitOther.
 int unitIndexForCode(uint8_t code);
 
-struct Command0Info {
-    Identity identity;
-    uint8_t preambleCount = 0;
-    uint32_t deviceIdNumber = 0; // id[0]*65536 + id[1]*256 + id[2]
-};
+// The window's reading of a command 0 reply: the fields at fixed distances
+// from the first FF 06, without checking byte count, status or checksum.
 // nullopt: no marker, or too short to hold the device id.
-std::optional<Command0Info> decodeCommand0(const uint8_t *rx, size_t length);
+std::optional<Command0Data> decodeCommand0(const uint8_t *rx, size_t length);
 
 struct Variable {
     int number = 0;          // 1..4

@@ -3,7 +3,8 @@
 #include "ConfigReplies.h"
 #include "ConfigRequests.h"
 #include "HartFrames.h"
-#include "HartReplyFrame.h"
+#include "HartAnnotate.h"
+#include "HartReader.h"
 #include "HartUnits.h"
 #include "Profile.h"
 #include "SequentialExchange.h"
@@ -20,10 +21,18 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <iostream>
 #include <map>
 #include <optional>
 #include <sstream>
 #include <thread>
+
+#ifdef _WIN32
+#include <io.h>
+#define isatty _isatty
+#else
+#include <unistd.h>
+#endif
 
 namespace nx260ctl {
 
@@ -54,8 +63,13 @@ const char kHelp[] =
     "                            current and four variables with units\n"
     "  hart send HEX...          a hand-typed frame (preambles and checksum added); prints the\n"
     "                            reply\n"
-    "  hart scan [--from A --to B]  command 0 through HART addresses A..B (default 1..32): one\n"
-    "                            line per instrument found\n"
+    "  hart info                 command 0, then 1, 2, 12, 13, 15, 20 and 48: tag, descriptor,\n"
+    "                            message, date, long tag, PV, loop current, range, additional\n"
+    "                            status; a command the device does not implement shows null\n"
+    "  hart scan [--range A-B]   command 0 through polling addresses A..B (address A+1..B+1):\n"
+    "                            0-15 (HART 5), on to 31 when an instrument reports HART 6 or 7;\n"
+    "                            waits 300 ms for a reply to begin (--timeout: that long);\n"
+    "                            one line per instrument found, progress on a terminal\n"
     "  options for hart: --address 1..32 (the window's \"HART Address\", default 1)  --secondary\n"
     "                    --preambles N (default 6)  --identity MFR:TYPE:ID (decimal or 0x hex)\n"
     "\n"
@@ -96,6 +110,14 @@ struct Failure {
     throw Failure{code, std::move(message)};
 }
 
+// The gateway's header carries addresses 0..31 (the window's 1..32), so HART
+// 6/7's polling range 0..63 ends here.
+constexpr int kMaxPolling = 31;
+constexpr int kHart5LastPolling = 15;
+// A reply starts within about 300 ms at 1200 baud behind the gateway; the
+// simulator needs ~30 ms (its 25 ms quiet-line rule).
+constexpr milliseconds kScanWait{300};
+
 struct Options {
     std::string port;
     uint32_t baud = 9600;
@@ -110,7 +132,8 @@ struct Options {
     int preambles = 6;
     std::optional<hart::Identity> identity;
     std::optional<int> watchSeconds;
-    int from = 1, to = 32;
+    std::optional<std::pair<int, int>> range; // hart scan: polling addresses
+    bool timeoutGiven = false;
 
     std::vector<std::string> words; // command and its operands
 };
@@ -172,6 +195,7 @@ Options parseArgs(const std::vector<std::string> &args, const std::string &envPo
             o.parity = static_cast<SerialComm::TParity>(it - exchange::kParityWords.begin());
         } else if (a == "--timeout") {
             o.timeout = milliseconds(bounded(1, 600000));
+            o.timeoutGiven = true;
         } else if (a == "--json") {
             o.json = true;
         } else if (a == "--capture") {
@@ -184,10 +208,14 @@ Options parseArgs(const std::vector<std::string> &args, const std::string &envPo
             o.preambles = bounded(0, 255);
         } else if (a == "--watch") {
             o.watchSeconds = bounded(1, 86400);
-        } else if (a == "--from") {
-            o.from = bounded(1, 32);
-        } else if (a == "--to") {
-            o.to = bounded(1, 32);
+        } else if (a == "--range") {
+            const std::string v = value();
+            const size_t dash = v.find('-');
+            const auto lo = number(std::string_view(v).substr(0, dash), 0, kMaxPolling);
+            const auto hi = dash == std::string::npos ? lo : number(std::string_view(v).substr(dash + 1), 0, kMaxPolling);
+            if (!lo || !hi || *lo > *hi)
+                fail(Usage, "--range " + v + ": must be A-B with 0 <= A <= B <= " + std::to_string(kMaxPolling));
+            o.range = std::pair{*lo, *hi};
         } else if (a == "--identity") {
             const std::string v = value();
             const size_t c1 = v.find(':');
@@ -211,8 +239,6 @@ Options parseArgs(const std::vector<std::string> &args, const std::string &envPo
             o.words.push_back(a);
         }
     }
-    if (o.from > o.to)
-        fail(Usage, "--from " + std::to_string(o.from) + " is above --to " + std::to_string(o.to));
     return o;
 }
 
@@ -280,8 +306,10 @@ private:
     // --- port and exchanges
     void openPort();
     std::vector<uint8_t> config(const std::string &command, const exchange::Bytes &request, const std::string &what);
-    std::optional<hart::ReplyFrame> hartExchange(const std::string &what, const hart::Bytes &frame,
-                                                bool absentIsError = true);
+    // The complete reply frame with a good checksum; nullopt only when
+    // `firstByte` is given and no reply began in that time.
+    std::optional<hart::Frame> hartExchange(const std::string &what, const hart::Bytes &frame,
+                                            std::optional<milliseconds> firstByte = std::nullopt);
 
     // --- settings
     exchange::GatewaySettings query(const std::string &command, bool system, bool instruments);
@@ -303,6 +331,8 @@ private:
     int hartRead();
     int hartSend();
     int hartScan();
+    int hartInfo();
+    hart::Command0Data hartIdentify(const std::string &what, uint8_t addressIndex);
 
     void need(size_t operands, const std::string &usage);
     void emit(const Json &doc) { out_ << doc.dump(2) << '\n'; }
@@ -318,6 +348,7 @@ private:
     std::ostream &err_;
     exchange::SequentialExchange link_;
     bool open_ = false;
+    std::vector<uint8_t> lastFrame_; // the last HART reply frame, delimiter .. checksum
 #ifdef NX_HAVE_CAPTURE
     std::unique_ptr<capture::PcapWriter> capture_;
 #endif
@@ -360,15 +391,15 @@ std::vector<uint8_t> Session::config(const std::string &command, const exchange:
     fail(NoReply, name + ": no " + what + " within " + std::to_string(o_.timeout.count()) + " ms");
 }
 
-std::optional<hart::ReplyFrame> Session::hartExchange(const std::string &what, const hart::Bytes &frame,
-                                                       bool absentIsError)
+std::optional<hart::Frame> Session::hartExchange(const std::string &what, const hart::Bytes &frame,
+                                                 std::optional<milliseconds> firstByte)
 {
     openPort();
-    const exchange::ExchangeReply r = link_.hartRequest(frame, o_.timeout);
+    const exchange::ExchangeReply r = link_.hartRequest(frame, o_.timeout, firstByte);
     if (r.status == exchange::ReplyStatus::PortLost)
         fail(PortError, what + ": the port " + o_.port + " was lost");
     if (r.status == exchange::ReplyStatus::NoReply) {
-        if (!absentIsError)
+        if (firstByte && r.bytes.empty())
             return std::nullopt;
         std::string msg = what + ": no HART reply within " + std::to_string(o_.timeout.count()) + " ms";
         if (!r.bytes.empty())
@@ -377,11 +408,15 @@ std::optional<hart::ReplyFrame> Session::hartExchange(const std::string &what, c
             msg += " (is the gateway in transparent mode?)";
         fail(NoReply, msg);
     }
-    auto f = hart::completeReply(r.bytes.data(), r.bytes.size());
-    if (!f)
+    auto f = hart::readFrame(r.bytes.data(), r.bytes.size(), hart::Search::ReplyOnly);
+    if (!f || !f->complete)
         fail(NoReply, what + ": no complete HART reply: " + hexText(r.bytes));
     if (!f->checksumOk)
         fail(Differs, what + ": reply checksum error: " + hexText(r.bytes));
+    if (!f->responseCode)
+        fail(Differs, what + ": reply without status bytes: " + hexText(r.bytes));
+    lastFrame_.assign(r.bytes.begin() + static_cast<std::ptrdiff_t>(f->start),
+                      r.bytes.begin() + static_cast<std::ptrdiff_t>(f->end()));
     return f;
 }
 
@@ -632,58 +667,43 @@ int Session::diff()
 
 std::string command0Name(int address) { return "hart: command 0 at address " + std::to_string(address); }
 
-Json identityJson(int address, const hart::DeviceIdentity &id)
+Json identityJson(int address, const hart::Command0Data &c0)
 {
     return {{"address", address},
-            {"manufacturer_id", id.identity.manufacturerId},
-            {"device_type", id.identity.deviceType},
-            {"preambles", id.preambles},
-            {"device_id", id.deviceIdNumber}};
+            {"manufacturer_id", c0.identity.manufacturerId},
+            {"device_type", c0.identity.deviceType},
+            {"preambles", c0.minPreambles},
+            {"device_id", hart::deviceIdNumber(c0.identity)}};
 }
 
-// The reply frame from its delimiter through its checksum.
-std::vector<uint8_t> frameBytes(const hart::ReplyFrame &f)
+void checkResponse(const std::string &what, const hart::Frame &f)
 {
-    std::vector<uint8_t> r = {f.delimiter};
-    r.insert(r.end(), f.address.begin(), f.address.end());
-    r.push_back(f.command);
-    r.push_back(f.byteCount);
-    if (f.byteCount >= 1)
-        r.push_back(f.responseCode);
-    if (f.byteCount >= 2)
-        r.push_back(f.deviceStatus);
-    r.insert(r.end(), f.data.begin(), f.data.end());
-    uint8_t sum = 0;
-    for (uint8_t b : r)
-        sum ^= b;
-    r.push_back(sum);
-    return r;
+    if (*f.responseCode != 0)
+        fail(Differs, what + ": response code " + std::to_string(*f.responseCode));
 }
 
-void checkResponse(const std::string &what, const hart::ReplyFrame &f)
+hart::Command0Data Session::hartIdentify(const std::string &what, uint8_t index)
 {
-    if (f.responseCode != 0)
-        fail(Differs, what + ": response code " + std::to_string(f.responseCode));
+    const auto reply = hartExchange(what, hart::command0Frame(index, !o_.secondary, o_.preambles));
+    checkResponse(what, *reply);
+    const auto c0 = hart::command0Data(reply->data.data(), reply->data.size());
+    if (!c0)
+        fail(Differs, what + ": reply too short for an identity");
+    return *c0;
 }
 
 int Session::hartId()
 {
     need(1, "hart id [--address A] [--secondary] [--preambles N]");
-    const std::string what = command0Name(o_.address);
-    const auto frame = hart::command0Frame(addressIndex(o_.address), !o_.secondary, o_.preambles);
-    const auto reply = hartExchange(what, frame);
-    checkResponse(what, *reply);
-    const auto id = hart::command0Identity(*reply);
-    if (!id)
-        fail(Differs, what + ": reply too short for an identity");
+    const hart::Command0Data id = hartIdentify(command0Name(o_.address), addressIndex(o_.address));
     if (o_.json) {
-        emit(identityJson(o_.address, *id));
+        emit(identityJson(o_.address, id));
     } else {
         printLines(out_, {{"address", std::to_string(o_.address)},
-                          {"manufacturer_id", std::to_string(id->identity.manufacturerId)},
-                          {"device_type", std::to_string(id->identity.deviceType)},
-                          {"preambles", std::to_string(id->preambles)},
-                          {"device_id", std::to_string(id->deviceIdNumber)}});
+                          {"manufacturer_id", std::to_string(id.identity.manufacturerId)},
+                          {"device_type", std::to_string(id.identity.deviceType)},
+                          {"preambles", std::to_string(id.minPreambles)},
+                          {"device_id", std::to_string(hart::deviceIdNumber(id.identity))}});
     }
     return Done;
 }
@@ -695,13 +715,7 @@ int Session::hartRead()
     if (o_.identity) {
         identity = *o_.identity;
     } else {
-        const std::string what = command0Name(o_.address);
-        const auto reply = hartExchange(what, hart::command0Frame(addressIndex(o_.address), !o_.secondary, o_.preambles));
-        checkResponse(what, *reply);
-        const auto id = hart::command0Identity(*reply);
-        if (!id)
-            fail(Differs, what + ": reply too short for an identity");
-        identity = id->identity;
+        identity = hartIdentify(command0Name(o_.address), addressIndex(o_.address)).identity;
     }
     const std::string what = "hart: command 3 at address " + std::to_string(o_.address);
     const auto frame = hart::command3Frame(addressIndex(o_.address), !o_.secondary, identity, o_.preambles);
@@ -709,7 +723,7 @@ int Session::hartRead()
     for (int round = 0;; ++round) {
         const auto reply = hartExchange(what, frame);
         checkResponse(what, *reply);
-        const hart::DynamicVariables v = hart::command3Variables(*reply);
+        const hart::DynamicVariables v = hart::command3Data(reply->data.data(), reply->data.size());
         constexpr uint8_t kMilliamperes = 39;
         if (o_.json) {
             Json vars = Json::array();
@@ -778,49 +792,172 @@ int Session::hartSend()
     const std::string what = "hart send: " + hexText(typed);
     const auto reply = hartExchange(what, frame);
     const std::vector<uint8_t> sent(frame.begin(), frame.end());
-    const std::string replyHex = hexText(frameBytes(*reply));
+    const std::string replyHex = hexText(lastFrame_);
+    const uint8_t code = *reply->responseCode;
     if (o_.json)
-        emit({{"request", hexText(sent)}, {"reply", replyHex}, {"response_code", reply->responseCode}});
+        emit({{"request", hexText(sent)}, {"reply", replyHex}, {"response_code", code}});
     else
-        printLines(out_, {{"request", hexText(sent)}, {"reply", replyHex},
-                          {"response_code", std::to_string(reply->responseCode)}});
-    return reply->responseCode == 0 ? Done : Differs;
+        printLines(out_, {{"request", hexText(sent)}, {"reply", replyHex}, {"response_code", std::to_string(code)}});
+    return code == 0 ? Done : Differs;
 }
 
 int Session::hartScan()
 {
-    need(1, "hart scan [--from A --to B]");
+    need(1, "hart scan [--range A-B]");
+    const bool tty = &err_ == &std::cerr && isatty(2) != 0;
+    // A reply has to begin within the scan wait; one that has begun gets the
+    // whole time-out. An explicit --timeout is the wait.
+    const milliseconds wait = o_.timeoutGiven ? o_.timeout : std::min(o_.timeout, kScanWait);
+    int first = o_.range ? o_.range->first : 0;
+    int last = o_.range ? o_.range->second : kHart5LastPolling;
     Json found = Json::array();
     int count = 0;
-    for (int a = o_.from; a <= o_.to; ++a) {
-        const std::string what = command0Name(a);
-        const auto reply = hartExchange(what, hart::command0Frame(addressIndex(a), !o_.secondary, o_.preambles), false);
-        if (!reply || reply->responseCode != 0)
+    for (int polling = first; polling <= last; ++polling) {
+        if (tty)
+            err_ << "\rscanning polling address " << polling << " of " << first << "-" << last << "  " << std::flush;
+        const int address = polling + 1;
+        const std::string what = command0Name(address);
+        const auto reply = hartExchange(what, hart::command0Frame(addressIndex(address), !o_.secondary, o_.preambles),
+                                        wait);
+        if (!reply || *reply->responseCode != 0)
             continue;
-        const auto id = hart::command0Identity(*reply);
-        if (!id)
+        const auto c0 = hart::command0Data(reply->data.data(), reply->data.size());
+        if (!c0)
             continue;
+        // HART 6 and 7 instruments may sit at polling addresses up to 63.
+        if (!o_.range && c0->universalRevision >= 6)
+            last = kMaxPolling;
+        if (tty)
+            err_ << "\r" << std::string(48, ' ') << "\r" << std::flush;
         if (o_.json) {
-            found.push_back(identityJson(a, *id));
+            Json j = identityJson(address, *c0);
+            j["polling_address"] = polling;
+            j["hart_revision"] = c0->universalRevision;
+            found.push_back(j);
         } else {
-            out_ << "address " << a << ": manufacturer_id " << int(id->identity.manufacturerId) << ", device_type "
-                 << int(id->identity.deviceType) << ", preambles " << int(id->preambles) << ", device_id "
-                 << id->deviceIdNumber << std::endl;
+            out_ << "address " << address << " (polling " << polling << "): manufacturer_id "
+                 << int(c0->identity.manufacturerId) << ", device_type " << int(c0->identity.deviceType)
+                 << ", preambles " << int(c0->minPreambles) << ", device_id " << hart::deviceIdNumber(c0->identity)
+                 << ", HART " << int(c0->universalRevision) << std::endl;
         }
         ++count;
     }
+    if (tty)
+        err_ << "\r" << std::string(48, ' ') << "\r" << std::flush;
     if (count == 0)
-        fail(NoReply, "hart scan: no instrument answered command 0 at addresses " + std::to_string(o_.from) + ".."
-                          + std::to_string(o_.to) + " (" + std::to_string(o_.timeout.count()) + " ms each)");
+        fail(NoReply, "hart scan: no instrument answered command 0 at polling addresses " + std::to_string(first) + "-"
+                          + std::to_string(last) + " (" + std::to_string(wait.count()) + " ms each)");
     if (o_.json)
         emit({{"instruments", found}});
+    return Done;
+}
+
+int Session::hartInfo()
+{
+    need(1, "hart info [--address A] [--secondary] [--preambles N]");
+    const std::string where = " at address " + std::to_string(o_.address);
+    const hart::Command0Data c0 = hartIdentify(command0Name(o_.address), addressIndex(o_.address));
+
+    hart::DeviceDetails details;
+    for (const uint8_t command : hart::kDetailCommands) {
+        const std::string what = "hart: command " + std::to_string(command) + where;
+        hart::addDetail(details, *hartExchange(what, hart::commandFrame(addressIndex(o_.address), !o_.secondary,
+                                                                         c0.identity, o_.preambles, command)));
+    }
+    Json codes = {{"0", 0}};
+    for (const auto &[command, code] : details.responseCodes)
+        codes[std::to_string(command)] = code;
+    const auto &pv = details.pv;
+    const auto &loop = details.loop;
+    const auto &message = details.message;
+    const auto &tdd = details.tagDescriptorDate;
+    const auto &range = details.range;
+    const auto &longTag = details.longTag;
+    const auto &status = details.additionalStatus;
+
+    const auto text = [](const std::optional<std::string> &v) { return v ? Json(*v) : Json(nullptr); };
+    const auto floatMember = [](const auto &v, auto member) { return v ? floatJson((*v).*member) : Json(nullptr); };
+    const std::optional<std::string> date = tdd ? tdd->isoDate() : std::nullopt;
+    const std::vector<std::string> names = status ? hart::additionalStatusNames(*status) : std::vector<std::string>{};
+    Json doc = {{"address", o_.address}};
+    doc["tag"] = tdd ? Json(tdd->tag) : Json(nullptr);
+    doc["descriptor"] = tdd ? Json(tdd->descriptor) : Json(nullptr);
+    doc["message"] = text(message);
+    doc["date"] = text(date);
+    doc["long_tag"] = text(longTag);
+    doc["pv"] = pv ? Json{{"value", floatJson(pv->value)}, {"unit", hart::unitSymbol(pv->unitCode)},
+                          {"unit_code", pv->unitCode}}
+                   : Json(nullptr);
+    doc["loop_current_ma"] = floatMember(loop, &hart::LoopCurrent::milliamperes);
+    doc["percent_of_range"] = floatMember(loop, &hart::LoopCurrent::percentOfRange);
+    doc["range"] = nullptr;
+    if (range) {
+        const uint8_t wp = range->writeProtect;
+        doc["range"] = {{"upper", floatJson(range->upper)},
+                        {"lower", floatJson(range->lower)},
+                        {"unit", hart::unitSymbol(range->rangeUnit)},
+                        {"unit_code", range->rangeUnit},
+                        {"damping_s", floatJson(range->dampingSeconds)},
+                        {"transfer_function", hart::transferFunctionName(range->transferFunction)},
+                        {"alarm_selection", hart::alarmSelectionName(range->alarmSelection)},
+                        {"write_protect", wp <= 1 ? Json(wp == 1) : Json(nullptr)}};
+    }
+    doc["additional_status"] = status ? Json(hexText(*status)) : Json(nullptr);
+    doc["additional_status_bits"] = status ? Json(names) : Json(nullptr);
+    doc["response_codes"] = codes;
+
+    if (o_.json) {
+        emit(doc);
+    } else {
+        const auto shown = [](const Json &v) { return v.is_null() ? std::string("(not supported)") : exchange::valueText(v); };
+        std::vector<std::pair<std::string, std::string>> lines = {
+            {"address", std::to_string(o_.address)},
+            {"tag", shown(doc["tag"])},
+            {"descriptor", shown(doc["descriptor"])},
+            {"message", shown(doc["message"])},
+            {"date", shown(doc["date"])},
+            {"long_tag", shown(doc["long_tag"])},
+        };
+        lines.emplace_back("pv", pv ? floatText(pv->value) + " " + hart::unitSymbol(pv->unitCode) : shown(nullptr));
+        lines.emplace_back("loop_current", loop ? floatText(loop->milliamperes) + " mA" : shown(nullptr));
+        lines.emplace_back("percent_of_range", loop ? floatText(loop->percentOfRange) + " %" : shown(nullptr));
+        if (range) {
+            const std::string unit = std::string(" ") + hart::unitSymbol(range->rangeUnit);
+            lines.emplace_back("range", floatText(range->lower) + unit + " .. " + floatText(range->upper) + unit + ", "
+                                            + hart::transferFunctionName(range->transferFunction));
+            lines.emplace_back("damping", floatText(range->dampingSeconds) + " s");
+            lines.emplace_back("alarm_selection", hart::alarmSelectionName(range->alarmSelection));
+            lines.emplace_back("write_protect", hart::writeProtectName(range->writeProtect));
+        } else {
+            lines.emplace_back("range", shown(nullptr));
+        }
+        std::string statusText = shown(doc["additional_status"]);
+        if (!names.empty()) {
+            statusText += " (";
+            for (size_t i = 0; i < names.size(); ++i)
+                statusText += (i ? ", " : "") + names[i];
+            statusText += ")";
+        }
+        lines.emplace_back("additional_status", statusText);
+        std::string codeText;
+        for (const auto &[command, code] : codes.items())
+            codeText += (codeText.empty() ? "" : ", ") + command + ": " + exchange::valueText(code);
+        lines.emplace_back("response_codes", codeText);
+        printLines(out_, lines);
+    }
+    if (!details.problems.empty()) {
+        out_.flush();
+        for (size_t i = 0; i + 1 < details.problems.size(); ++i)
+            err_ << "nx260ctl: hart info" << where << ": " << details.problems[i] << std::endl;
+        fail(Differs, "hart info" + where + ": " + details.problems.back());
+    }
     return Done;
 }
 
 int Session::hartCommand()
 {
     if (o_.words.size() < 2)
-        fail(Usage, "usage: nx260ctl hart id|read|send|scan ...");
+        fail(Usage, "usage: nx260ctl hart id|info|read|send|scan ...");
     const std::string &sub = o_.words[1];
     if (sub == "id")
         return hartId();
@@ -830,7 +967,9 @@ int Session::hartCommand()
         return hartSend();
     if (sub == "scan")
         return hartScan();
-    fail(Usage, "hart " + sub + ": unknown command (id, read, send, scan)");
+    if (sub == "info")
+        return hartInfo();
+    fail(Usage, "hart " + sub + ": unknown command (id, info, read, send, scan)");
 }
 
 int Session::run()

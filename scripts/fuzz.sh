@@ -22,12 +22,13 @@ else
   exit 2
 fi
 
-targets=(fuzz_config_replies fuzz_hart_command0 fuzz_hart_command3 fuzz_hart_manual_entry fuzz_exchange_receive)
+targets=(fuzz_config_replies fuzz_hart_command0 fuzz_hart_command3 fuzz_hart_manual_entry fuzz_hart_reader
+  fuzz_exchange_receive)
 # Longest input worth trying: a reply is at most 255 bytes; the engine's
 # records also need room for chunks past 255 and requests past 504 bytes.
 declare -A max_len=(
   [fuzz_config_replies]=300 [fuzz_hart_command0]=300 [fuzz_hart_command3]=300
-  [fuzz_hart_manual_entry]=64 [fuzz_exchange_receive]=1200
+  [fuzz_hart_manual_entry]=64 [fuzz_hart_reader]=300 [fuzz_exchange_receive]=1200
 )
 
 scripts/setup.sh

@@ -4,13 +4,15 @@
 # parameters, instrument table, transparent mode, HART command 0 and 3) and
 # saves the window as docs/screenshot.png (or the first path given); then
 # opens the traffic monitor and the HART trend, watches the instrument for a
-# few seconds and saves docs/monitor.png (or the second path given).
+# few seconds and saves docs/monitor.png (or the second path given); then
+# reads "HART Device Details" and saves docs/hart-details.png (or the third).
 #   NX_BUILD_DIR=DIR  build in DIR instead of the default preset's folder
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 out=${1:-docs/screenshot.png}
 monitor=${2:-docs/monitor.png}
+details=${3:-docs/hart-details.png}
 
 scripts/setup.sh
 if [[ -n ${NX_BUILD_DIR:-} ]]; then
@@ -24,4 +26,4 @@ else
 fi
 
 # A fixed screen larger than the window; the picture is of the window only.
-xvfb-run -a -s "-screen 0 1280x1024x24" "$bin/tests/e2e/e2e_screenshot" "$out" "$monitor"
+xvfb-run -a -s "-screen 0 1280x1024x24" "$bin/tests/e2e/e2e_screenshot" "$out" "$monitor" "$details"

@@ -1,5 +1,7 @@
 #include "GatewayDevice.h"
 
+#include "HartReader.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -63,24 +65,15 @@ std::size_t asciiLength(const std::uint8_t* buf, std::size_t n)
 std::size_t hartLength(const std::uint8_t* buf, std::size_t n)
 {
     bool undecided = false;
-    std::size_t pos = headerLength(buf, n, &undecided);
+    const std::size_t header = headerLength(buf, n, &undecided);
     if (undecided)
         return 0;
-    while (pos < n && buf[pos] == kPreamble)
-        ++pos;
-    if (pos >= n)
+    // Only a frame right at the front, after the header and its preambles;
+    // anything else is left for the quiet-line flush.
+    const auto frame = hart::readFrame(buf, n);
+    if (!frame || !frame->complete || frame->leadLength != header)
         return 0;
-    const std::uint8_t delimiter = buf[pos];
-    const int frameType = delimiter & 0x07;
-    if (frameType != 1 && frameType != 2 && frameType != 6)
-        return 0; // not a frame: left for the quiet-line flush
-    const std::size_t addressLength = (delimiter & 0x80) ? 5 : 1;
-    const std::size_t expansion = (delimiter >> 5) & 0x03;
-    const std::size_t countAt = pos + 1 + addressLength + expansion + 1;
-    if (countAt >= n)
-        return 0;
-    const std::size_t total = countAt + 1 + buf[countAt] + 1;
-    return n >= total ? total : 0;
+    return frame->end();
 }
 
 int digitValue(char c, int lo, int hi)
@@ -322,34 +315,18 @@ Reply GatewayDevice::handleHart(const Bytes& frame, std::chrono::steady_clock::t
         return {}; // MODBUS mode: nothing is passed through to the instrument
 
     bool undecided = false;
-    std::size_t pos = headerLength(frame.data(), frame.size(), &undecided);
-    if (pos > 0 && !(hart.addressMask & (1u << frame[0])))
+    const std::size_t header = headerLength(frame.data(), frame.size(), &undecided);
+    if (header > 0 && !(hart.addressMask & (1u << frame[0])))
         return {}; // no instrument at this address
-    while (pos < frame.size() && frame[pos] == kPreamble)
-        ++pos;
-    if (pos >= frame.size())
+    // One whole master-to-slave frame without expansion bytes, right after
+    // the header and preambles; a slave stays silent on a corrupted frame.
+    const auto f = hart::readFrame(frame.data(), frame.size());
+    if (!f || !f->complete || f->leadLength != header || f->end() != frame.size() || !f->checksumOk ||
+        (f->delimiter != 0x02 && f->delimiter != 0x82))
         return {};
-    const std::uint8_t delimiter = frame[pos];
-    if (delimiter != 0x02 && delimiter != 0x82)
-        return {}; // only master-to-slave frames without expansion bytes
-    const bool longFrame = delimiter & 0x80;
-    const std::size_t addressLength = longFrame ? 5 : 1;
-    const std::size_t commandAt = pos + 1 + addressLength;
-    if (commandAt + 2 >= frame.size())
-        return {};
-    const std::uint8_t command = frame[commandAt];
-    const std::size_t count = frame[commandAt + 1];
-    if (commandAt + 2 + count + 1 != frame.size())
-        return {};
-
-    std::uint8_t sum = 0;
-    for (std::size_t i = pos; i + 1 < frame.size(); ++i)
-        sum ^= frame[i];
-    if (sum != frame.back())
-        return {}; // a slave stays silent on a corrupted frame
-
-    const Bytes address(frame.begin() + static_cast<std::ptrdiff_t>(pos + 1),
-                        frame.begin() + static_cast<std::ptrdiff_t>(commandAt));
+    const bool longFrame = f->longAddress;
+    const std::uint8_t command = f->command;
+    const Bytes address(f->address.begin(), f->address.begin() + static_cast<std::ptrdiff_t>(f->addressLength()));
     const std::uint8_t masterBit = address[0] & 0x80;
 
     if (!longFrame) {
@@ -369,23 +346,74 @@ Reply GatewayDevice::handleHart(const Bytes& frame, std::chrono::steady_clock::t
         : Bytes{masterBit};
     const std::uint8_t replyDelimiter = longFrame ? 0x86 : 0x06;
 
+    const auto reply = [&](const Bytes& data) {
+        return Reply{Reply::Kind::Hart, hartReply(replyDelimiter, replyAddress, command, {0x00, 0x00}, data)};
+    };
+    const bool hart6 = hart.universalRevision >= 6;
+    // Long tag: HART 6 and later.
+    if (hart.notImplemented.count(command) != 0 || (command == 20 && !hart6))
+        return {Reply::Kind::Hart,
+                hartReply(replyDelimiter, replyAddress, command, {kResponseCommandNotImplemented, 0x00}, {})};
+
     if (command == 0) {
-        const Bytes data{254, hart.manufacturerId, hart.deviceType, hart.minPreambles,
-                         hart.universalRevision, hart.deviceRevision, hart.softwareRevision,
-                         hart.hardwareRevision, hart.flags,
-                         hart.deviceId[0], hart.deviceId[1], hart.deviceId[2]};
-        return {Reply::Kind::Hart, hartReply(replyDelimiter, replyAddress, command, {0x00, 0x00}, data)};
+        Bytes data{254, hart.manufacturerId, hart.deviceType, hart.minPreambles,
+                   hart.universalRevision, hart.deviceRevision, hart.softwareRevision,
+                   hart.hardwareRevision, hart.flags,
+                   hart.deviceId[0], hart.deviceId[1], hart.deviceId[2]};
+        if (hart.universalRevision >= 7) {
+            // Preambles slave to master, device variables, configuration
+            // change counter, extended status, manufacturer, private label, profile.
+            data.insert(data.end(), {static_cast<std::uint8_t>(hart.replyPreambles), 4, 0x00, 0x01, 0x00,
+                                     0x00, hart.manufacturerId, 0x00, hart.manufacturerId, 0x01});
+        }
+        return reply(data);
+    }
+    if (command == 1 || command == 2 || command == 3)
+        lastCommand3 = process_.sample(now);
+    if (command == 1) {
+        Bytes data{lastCommand3.units[0]};
+        appendFloat(data, lastCommand3.values[0]);
+        return reply(data);
+    }
+    if (command == 2) {
+        Bytes data;
+        appendFloat(data, lastCommand3.current);
+        appendFloat(data, (lastCommand3.current - 4.0f) / 16.0f * 100.0f);
+        return reply(data);
     }
     if (command == 3) {
-        lastCommand3 = process_.sample(now);
         Bytes data;
         appendFloat(data, lastCommand3.current);
         for (std::size_t i = 0; i < 4; ++i) {
             data.push_back(lastCommand3.units[i]);
             appendFloat(data, lastCommand3.values[i]);
         }
-        return {Reply::Kind::Hart, hartReply(replyDelimiter, replyAddress, command, {0x00, 0x00}, data)};
+        return reply(data);
     }
+    if (command == 12)
+        return reply(hart::packAscii(hart.message, 24));
+    if (command == 13) {
+        Bytes data = hart::packAscii(hart.tag, 6);
+        const Bytes descriptor = hart::packAscii(hart.descriptor, 12);
+        data.insert(data.end(), descriptor.begin(), descriptor.end());
+        data.insert(data.end(), hart.date.begin(), hart.date.end());
+        return reply(data);
+    }
+    if (command == 15) {
+        Bytes data{hart.alarmSelection, hart.transferFunction, kUnitCubicMetresPerHour};
+        appendFloat(data, hart.upperRange);
+        appendFloat(data, hart.lowerRange);
+        appendFloat(data, hart.damping);
+        data.insert(data.end(), {hart.writeProtect, 250});
+        return reply(data);
+    }
+    if (command == 20) {
+        Bytes data(hart.longTag.begin(), hart.longTag.end());
+        data.resize(32, 0x00);
+        return reply(data);
+    }
+    if (command == 48)
+        return reply(hart.additionalStatus);
     return {Reply::Kind::Hart,
             hartReply(replyDelimiter, replyAddress, command, {kResponseCommandNotImplemented, 0x00}, {})};
 }
@@ -401,10 +429,7 @@ Bytes GatewayDevice::hartReply(std::uint8_t delimiter, const Bytes& address, std
     out.push_back(static_cast<std::uint8_t>(status.size() + data.size()));
     out.insert(out.end(), status.begin(), status.end());
     out.insert(out.end(), data.begin(), data.end());
-    std::uint8_t sum = 0;
-    for (std::size_t i = start; i < out.size(); ++i)
-        sum ^= out[i];
-    out.push_back(sum);
+    out.push_back(hart::checksum(out.data() + start, out.size() - start));
     return out;
 }
 

@@ -10,7 +10,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
+#include <vector>
 
 namespace sim {
 
@@ -76,10 +78,25 @@ struct HartDevice {
     // header are always answered.
     std::uint32_t addressMask = 0xFFFFFFFFu;
 
+    // What the read-only identity and health commands report.
+    std::string tag = "FT-101";                 // 8 packed characters
+    std::string descriptor = "HOT WATER LINE";  // 16
+    std::string message = "NX260 GATEWAY SIMULATOR"; // 32
+    std::array<std::uint8_t, 3> date{10, 12, 126}; // day, month, year - 1900
+    std::string longTag = "Vortex FT-101 Stra\xDF" "e 4";   // Latin-1, 32 bytes at most; HART 6 and 7 only
+    std::uint8_t alarmSelection = 0;            // high
+    std::uint8_t transferFunction = 0;          // linear
+    float upperRange = 100.0f, lowerRange = 0.0f; // in the primary variable's unit
+    float damping = 2.0f;                       // seconds
+    std::uint8_t writeProtect = 0;
+    std::vector<std::uint8_t> additionalStatus{0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01};
+    // Commands answered with "command not implemented" (response code 64).
+    std::set<std::uint8_t> notImplemented;
+
     bool operator==(const HartDevice&) const = default;
 };
 
-// The loop current and four dynamic variables of the last command 3 reply.
+// The loop current and four dynamic variables of the last reading (commands 1, 2 and 3).
 struct Command3Values {
     bool valid = false;                    // false until a command 3 reply was sent
     float current = 0.0f;                  // mA

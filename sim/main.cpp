@@ -10,6 +10,7 @@
 #include <pthread.h>
 #include <algorithm>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -29,6 +30,9 @@ void usage(std::FILE* out)
         "  --hangup-after N   close the port after N requests\n"
         "  --reopen           after a hang-up, open a fresh port under the same link\n"
         "  --hart-addresses L HART addresses with an instrument, e.g. 1,3,7 (default: all 1..32)\n"
+        "  --hart-revision N  HART revision of the instrument: 5 (default), 6 or 7 (7: 22-byte\n"
+        "                     command 0 reply; 6 and 7 answer command 20, the long tag)\n"
+        "  --not-implemented L  commands answered \"command not implemented\", e.g. 12,48\n"
         "  --seed N           seed of the process noise and garbage bytes\n"
         "  --quiet            do not trace requests and replies on stderr\n"
         "  --help             this text\n"
@@ -44,6 +48,20 @@ bool toInt(const char* text, long min, long max, int& out)
     if (errno != 0 || end == text || *end != '\0' || v < min || v > max)
         return false;
     out = static_cast<int>(v);
+    return true;
+}
+
+// "1,3,7": each number in min..max, at least one.
+bool toList(const std::string& list, long min, long max, std::vector<int>& out)
+{
+    for (std::size_t at = 0; at <= list.size();) {
+        const std::size_t comma = std::min(list.find(',', at), list.size());
+        int v = 0;
+        if (!toInt(list.substr(at, comma - at).c_str(), min, max, v))
+            return false;
+        out.push_back(v);
+        at = comma + 1;
+    }
     return true;
 }
 
@@ -88,19 +106,23 @@ int main(int argc, char** argv)
             options.faults.hangupAfter = number("--hangup-after", 0, 1000000000);
         } else if (arg == "--reopen") {
             options.faults.reopenAfterHangup = true;
-        } else if (arg == "--hart-addresses") {
-            options.hart.addressMask = 0;
-            std::string list = value("--hart-addresses");
-            for (std::size_t at = 0; at <= list.size();) {
-                const std::size_t comma = std::min(list.find(',', at), list.size());
-                int address = 0;
-                if (!toInt(list.substr(at, comma - at).c_str(), 1, 32, address)) {
-                    std::fprintf(stderr, "nx260-gateway-sim: bad value for --hart-addresses\n");
-                    return 2;
-                }
-                options.hart.addressMask |= 1u << (address - 1);
-                at = comma + 1;
+        } else if (arg == "--hart-addresses" || arg == "--not-implemented") {
+            std::vector<int> list;
+            const bool addresses = arg == "--hart-addresses";
+            if (!toList(value(arg.c_str()), addresses ? 1 : 0, addresses ? 32 : 255, list)) {
+                std::fprintf(stderr, "nx260-gateway-sim: bad value for %s\n", arg.c_str());
+                return 2;
             }
+            if (addresses)
+                options.hart.addressMask = 0;
+            for (const int v : list) {
+                if (addresses)
+                    options.hart.addressMask |= 1u << (v - 1);
+                else
+                    options.hart.notImplemented.insert(static_cast<std::uint8_t>(v));
+            }
+        } else if (arg == "--hart-revision") {
+            options.hart.universalRevision = static_cast<std::uint8_t>(number("--hart-revision", 5, 7));
         } else if (arg == "--seed") {
             options.seed = static_cast<std::uint32_t>(number("--seed", 0, 2147483647));
         } else if (arg == "--quiet") {

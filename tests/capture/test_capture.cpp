@@ -63,11 +63,11 @@ private slots:
         hart::Identity id{0x37, 0x51, {0x01, 0xE2, 0x40}};
         const hart::Bytes request3 = hart::command3Frame(0, true, id, 5);
         const hart::Bytes reply3 = gateway.handle(request3, now).bytes;
-        // Command 48 is not implemented by the instrument: response code 64.
-        const hart::Bytes request48 = hart::manualFrame({0x82, 0xB7, 0x51, 0x01, 0xE2, 0x40, 48, 0}, 5);
-        hart::Bytes reply48 = gateway.handle(request48, now).bytes;
-        QVERIFY(!reply0.empty() && !reply3.empty() && !reply48.empty());
-        reply48.push_back(0x5A); // a stray byte after the frame stays plain payload
+        // Command 50 is not implemented by the instrument: response code 64.
+        const hart::Bytes request50 = hart::manualFrame({0x82, 0xB7, 0x51, 0x01, 0xE2, 0x40, 50, 0}, 5);
+        hart::Bytes reply50 = gateway.handle(request50, now).bytes;
+        QVERIFY(!reply0.empty() && !reply3.empty() && !reply50.empty());
+        reply50.push_back(0x5A); // a stray byte after the frame stays plain payload
 
         const std::vector<Record> records = {
             {at(0), Direction::Sent, Payload::Config, bytesOf("QQS#MODE#")},
@@ -76,8 +76,8 @@ private slots:
             {at(3), Direction::Received, Payload::Hart, reply0},
             {at(4), Direction::Sent, Payload::Hart, request3},
             {at(5), Direction::Received, Payload::Hart, reply3},
-            {at(6), Direction::Sent, Payload::Hart, request48},
-            {at(7), Direction::Received, Payload::Hart, reply48},
+            {at(6), Direction::Sent, Payload::Hart, request50},
+            {at(7), Direction::Received, Payload::Hart, reply50},
             {at(8), Direction::Received, Payload::Hart, {0xFF, 0xFF, 0x06, 0x80}}, // cut short
         };
         QTemporaryDir dir;
@@ -93,8 +93,8 @@ private slots:
             "1700000000.003000000\t127.0.0.2\t5094\t1\t3\t0\t01e240\t0\t\t",
             "1700000000.004000000\t127.0.0.1\t5094\t0\t3\t3\t\t\t\t",
             "1700000000.005000000\t127.0.0.2\t5094\t1\t3\t3\t\t0\t\t",
-            "1700000000.006000000\t127.0.0.1\t5094\t0\t3\t48\t\t\t\t",
-            "1700000000.007000000\t127.0.0.2\t5094\t1\t3\t48\t\t64\t\t",
+            "1700000000.006000000\t127.0.0.1\t5094\t0\t3\t50\t\t\t\t",
+            "1700000000.007000000\t127.0.0.2\t5094\t1\t3\t50\t\t64\t\t",
             "1700000000.007000000\t127.0.0.2\t5095\t\t\t\t\t\t5a\t",
             "1700000000.008000000\t127.0.0.2\t5095\t\t\t\t\t\tffff0680\t",
         };

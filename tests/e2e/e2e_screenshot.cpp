@@ -3,7 +3,8 @@
 // system parameters and the instrument table, switch to transparent mode and
 // read the HART instrument. With a second path it then opens the traffic
 // monitor and the HART trend, watches the instrument for a while and saves a
-// second picture. Used by scripts/screenshot.sh under a virtual X server;
+// second picture; with a third, it reads "HART Device Details" and saves a
+// picture of that dialog. Used by scripts/screenshot.sh under a virtual X server;
 // exits non-zero when a step gets no answer.
 #include <QAction>
 #include <QApplication>
@@ -12,6 +13,8 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPlainTextEdit>
@@ -77,6 +80,7 @@ int main(int argc, char *argv[])
     options.initialState.interval = 20;
     options.initialState.instruments[1] = {1, 0, 5, 30};
     options.initialState.serialNumber = "20250807";
+    options.hart.universalRevision = 7; // answers the long tag too
     sim::GatewaySim gw(options);
     std::string error;
     if (!gw.start(&error)) {
@@ -135,5 +139,20 @@ int main(int argc, char *argv[])
         return 1;
     }
     std::printf("saved %s (%dx%d)\n", qPrintable(monitorOut), form.width(), form.height());
+    if (argc < 4)
+        return 0;
+
+    const QString detailsOut = QString::fromLocal8Bit(argv[3]);
+    QTest::mouseClick(form.findChild<QPushButton *>(QStringLiteral("HartDetailsButton")), Qt::LeftButton);
+    auto *details = form.findChild<QDialog *>(QStringLiteral("HartDetails"));
+    auto *state = details->findChild<QLabel *>(QStringLiteral("DetailsState"));
+    if (!QTest::qWaitFor([&] { return state->text().startsWith(QStringLiteral("Read at")); }, 10000))
+        return fail("HART Device Details");
+    QTest::qWait(300);
+    if (!details->grab().save(detailsOut)) {
+        std::fprintf(stderr, "e2e_screenshot: cannot write %s\n", qPrintable(detailsOut));
+        return 1;
+    }
+    std::printf("saved %s (%dx%d)\n", qPrintable(detailsOut), details->width(), details->height());
     return 0;
 }

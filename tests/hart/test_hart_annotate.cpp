@@ -55,11 +55,11 @@ private slots:
                "manufacturer 55, device type 81, device id 123456; command 3 Read Dynamic Variables and Loop Current; "
                "0 bytes; checksum OK";
         QTest::newRow("other command, bad checksum") << raw(hex("FFFF 02 80 30 00 00"))
-            << "2 preambles; short frame, master to slave, primary master; polling address 0; command 48; 0 bytes; "
-               "checksum BAD";
+            << "2 preambles; short frame, master to slave, primary master; polling address 0; command 48 Read Additional Device "
+               "Status; 0 bytes; checksum BAD";
         QTest::newRow("error response") << raw(hex("FF 86 B7 51 01E240 30 02 40 00 B1"))
             << "1 preambles; long frame, slave to master, primary master; manufacturer 55, device type 81, "
-               "device id 123456; command 48; 2 bytes; Response: 64 Command Not Implemented; status: OK; checksum OK";
+               "device id 123456; command 48 Read Additional Device Status; 2 bytes; Response: 64 Command Not Implemented; status: OK; checksum OK";
         QTest::newRow("communication error") << raw(hex("FF 06 80 00 02 D2 00 56"))
             << "1 preambles; short frame, slave to master, primary master; polling address 0; command 0 Read Unique "
                "Identifier; 2 bytes; Response: communication error: vertical parity error, framing error, buffer "
@@ -102,7 +102,7 @@ private slots:
         QFETCH(QString, name);
         QFETCH(bool, fault);
         const hart::Bytes f = statusReply(0, uint8_t(status));
-        const auto info = hart::parseFrame(f.data(), f.size());
+        const auto info = hart::readFrame(f.data(), f.size());
         QVERIFY(info);
         QCOMPARE(QString::fromStdString(hart::statusLine(*info)), "Response: OK; status: " + name);
         QCOMPARE(hart::reportsFault(*info), fault);
@@ -117,13 +117,13 @@ private slots:
                               {0x82, 0x00, true}, {32, 0x20, true}, {112, 0x01, false}};
         for (const Case &c : cases) {
             const hart::Bytes f = statusReply(c.response, c.status);
-            const auto info = hart::parseFrame(f.data(), f.size());
+            const auto info = hart::readFrame(f.data(), f.size());
             QVERIFY(info);
             QVERIFY2(hart::reportsFault(*info) == c.fault, qPrintable(QString::number(c.response)));
         }
         hart::Bytes bad = statusReply(0, 0);
         bad.back() ^= 1;
-        QVERIFY(hart::reportsFault(*hart::parseFrame(bad.data(), bad.size())));
+        QVERIFY(hart::reportsFault(*hart::readFrame(bad.data(), bad.size())));
     }
 
     // Random bytes, each in an allocation of exactly their size: never a
@@ -148,21 +148,23 @@ private slots:
         sim::GatewayDevice gateway(state, sim::HartDevice{}, 7);
         const auto now = std::chrono::steady_clock::now();
         const hart::Bytes reply0 = gateway.handle(hart::command0Frame(0, true, 5), now).bytes;
-        const auto info0 = hart::parseFrame(reply0.data(), reply0.size());
-        QVERIFY(info0 && info0->identity && info0->checksumOk);
-        QCOMPARE(info0->identity->deviceType, uint8_t(0x51));
+        const auto info0 = hart::readFrame(reply0.data(), reply0.size());
+        QVERIFY(info0 && info0->checksumOk);
+        const auto c0 = hart::command0Data(info0->data.data(), info0->data.size());
+        QCOMPARE(c0->identity.deviceType, uint8_t(0x51));
         QVERIFY(describe(reply0).endsWith(
             "identity: manufacturer 55, device type 81, device id 123456, 5 preambles required"));
 
-        const hart::Bytes reply3 = gateway.handle(hart::command3Frame(0, true, *info0->identity, 5), now).bytes;
-        const auto info3 = hart::parseFrame(reply3.data(), reply3.size());
-        QVERIFY(info3 && info3->loopCurrent && info3->checksumOk && !hart::reportsFault(*info3));
+        const hart::Bytes reply3 = gateway.handle(hart::command3Frame(0, true, c0->identity, 5), now).bytes;
+        const auto info3 = hart::readFrame(reply3.data(), reply3.size());
+        QVERIFY(info3 && info3->checksumOk && !hart::reportsFault(*info3));
+        const hart::DynamicVariables v3 = hart::command3Data(info3->data.data(), info3->data.size());
         const sim::Command3Values &sent = gateway.lastCommand3;
-        QCOMPARE(*info3->loopCurrent, sent.current);
-        QCOMPARE(info3->variables.size(), size_t(4));
+        QCOMPARE(*v3.loopCurrent, sent.current);
+        QCOMPARE(v3.variables.size(), size_t(4));
         const QString text = describe(reply3);
         for (size_t i = 0; i < 4; ++i) {
-            QCOMPARE(info3->variables[i].value, sent.values[i]);
+            QCOMPARE(v3.variables[i].value, sent.values[i]);
             QVERIFY2(text.contains(QString::fromUtf8(hart::unitName(sent.units[i]))), qPrintable(text));
         }
         QVERIFY(text.contains(QStringLiteral("loop current %1 mA").arg(double(sent.current), 0, 'f', 3)));

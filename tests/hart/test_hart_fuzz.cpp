@@ -81,15 +81,15 @@ void TestHartFuzz::decodersStayInside()
         std::unique_ptr<uint8_t[]> rx(new uint8_t[reply.size()]);
         std::copy(reply.begin(), reply.end(), rx.get());
 
-        const std::optional<hart::Command0Info> c0 = hart::decodeCommand0(rx.get(), reply.size());
+        const std::optional<hart::Command0Data> c0 = hart::decodeCommand0(rx.get(), reply.size());
         const std::optional<size_t> m0 = firstPair(reply, 0x06);
         QCOMPARE(c0.has_value(), m0.has_value() && *m0 + 18 < reply.size());
         if (c0) {
             ++decoded0;
             QCOMPARE(c0->identity.manufacturerId, reply[*m0 + 8]);
             QCOMPARE(c0->identity.deviceType, reply[*m0 + 9]);
-            QCOMPARE(c0->preambleCount, reply[*m0 + 10]);
-            QCOMPARE(c0->deviceIdNumber,
+            QCOMPARE(c0->minPreambles, reply[*m0 + 10]);
+            QCOMPARE(hart::deviceIdNumber(c0->identity),
                      uint32_t(reply[*m0 + 16]) * 65536 + uint32_t(reply[*m0 + 17]) * 256 + reply[*m0 + 18]);
         }
 

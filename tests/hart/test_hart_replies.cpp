@@ -124,7 +124,7 @@ void TestHartReplies::command0()
     QFETCH(QByteArray, reply);
     QFETCH(bool, found);
     const Reply rx(reply);
-    const std::optional<hart::Command0Info> info = hart::decodeCommand0(rx.data.get(), rx.size);
+    const std::optional<hart::Command0Data> info = hart::decodeCommand0(rx.data.get(), rx.size);
     QCOMPARE(info.has_value(), found);
     if (!found)
         return;
@@ -135,9 +135,9 @@ void TestHartReplies::command0()
     QFETCH(int, deviceIdNumber);
     QCOMPARE(int(info->identity.manufacturerId), manufacturer);
     QCOMPARE(int(info->identity.deviceType), deviceType);
-    QCOMPARE(int(info->preambleCount), preambles);
+    QCOMPARE(int(info->minPreambles), preambles);
     QCOMPARE(QByteArray(reinterpret_cast<const char *>(info->identity.deviceId.data()), 3), deviceId);
-    QCOMPARE(info->deviceIdNumber, uint32_t(deviceIdNumber));
+    QCOMPARE(hart::deviceIdNumber(info->identity), uint32_t(deviceIdNumber));
 }
 
 void TestHartReplies::command0IgnoresStaleBytes()
@@ -156,7 +156,7 @@ void TestHartReplies::command0IgnoresStaleBytes()
 void TestHartReplies::identityAddressesCommand3()
 {
     const Reply rx(QByteArray::fromHex(kCommand0));
-    const std::optional<hart::Command0Info> info = hart::decodeCommand0(rx.data.get(), rx.size);
+    const std::optional<hart::Command0Data> info = hart::decodeCommand0(rx.data.get(), rx.size);
     QVERIFY(info);
     const hart::Bytes frame = hart::command3Frame(0, true, info->identity, 0);
     // 82^B7^1A^01^02^03^03^00 = 2C

@@ -75,6 +75,8 @@ class TstNx260ctl : public QObject {
     Q_OBJECT
 private slots:
     void infoAndShow();
+    void hartInfo();
+    void hartScanWait();
     void setEachKey();
     void badInputSendsNothing_data();
     void badInputSendsNothing();
@@ -291,8 +293,8 @@ void TstNx260ctl::hartIdReadSend()
     QCOMPARE(r.code, 0);
     QVERIFY2(r.out.find("request        FF FF FF FF FF FF 02 80 00 00 82\n") != std::string::npos, r.out.c_str());
     QVERIFY(r.out.find("reply          06 80 00 0E 00 00 FE 37 51 05") != std::string::npos);
-    // Command 1 is not implemented by the instrument: response code 64.
-    r = gw.run({"hart", "send", "82", "B7", "51", "01", "E2", "40", "01", "00"});
+    // Command 50 is not implemented by the instrument: response code 64.
+    r = gw.run({"hart", "send", "82", "B7", "51", "01", "E2", "40", "32", "00"});
     QCOMPARE(r.code, 1);
     QVERIFY(r.out.find("response_code  64") != std::string::npos);
 }
@@ -303,13 +305,77 @@ void TstNx260ctl::hartScanFindsEachAddress()
     o.hart.addressMask = (1u << 1) | (1u << 4); // addresses 2 and 5
     Gateway gw(o);
     QVERIFY(gw.started());
-    Result r = gw.run({"hart", "scan", "--from", "1", "--to", "6", "--timeout", "150"});
+    Result r = gw.run({"hart", "scan", "--range", "0-5", "--timeout", "150"});
     QCOMPARE(r.code, 0);
-    QCOMPARE(r.out, std::string("address 2: manufacturer_id 55, device_type 81, preambles 5, device_id 123456\n"
-                                "address 5: manufacturer_id 55, device_type 81, preambles 5, device_id 123456\n"));
+    QCOMPARE(r.out, std::string("address 2 (polling 1): manufacturer_id 55, device_type 81, preambles 5, device_id "
+                                "123456, HART 5\n"
+                                "address 5 (polling 4): manufacturer_id 55, device_type 81, preambles 5, device_id "
+                                "123456, HART 5\n"));
     QCOMPARE(gw.run({"hart", "id", "--address", "3", "--timeout", "150"}).code, 4);
     QCOMPARE(gw.run({"hart", "id", "--address", "5"}).code, 0);
-    QCOMPARE(gw.run({"hart", "scan", "--from", "3", "--to", "4", "--timeout", "100"}).code, 4);
+    QCOMPARE(gw.run({"hart", "scan", "--range", "2-3", "--timeout", "100"}).code, 4);
+    for (const char *bad : {"5-2", "0-32", "x", "1-"})
+        QCOMPARE(gw.run({"hart", "scan", "--range", bad}).code, 2);
+}
+
+// The scan gives up on an address whose reply has not begun within its
+// wait, but a reply that has begun gets the whole time-out.
+void TstNx260ctl::hartScanWait()
+{
+    sim::Options o = transparent();
+    o.faults.split = true;
+    o.splitGapMs = 400; // the second half comes after the scan's 300 ms wait
+    Gateway split(o);
+    QVERIFY(split.started());
+    QCOMPARE(split.run({"hart", "scan", "--range", "0-0"}).code, 0);
+
+    o = transparent();
+    o.faults.slowMs = 500; // no byte within 300 ms
+    Gateway slow(o);
+    QVERIFY(slow.started());
+    QCOMPARE(slow.run({"hart", "scan", "--range", "0-0"}).code, 4);
+    QCOMPARE(slow.run({"hart", "scan", "--range", "0-0", "--timeout", "1500"}).code, 0);
+}
+
+// Every member from the commands the instrument implements; those it does
+// not (response code 64) are null and no error.
+void TstNx260ctl::hartInfo()
+{
+    sim::Options o = transparent();
+    o.hart.universalRevision = 7;
+    Gateway gw(o);
+    QVERIFY(gw.started());
+    Result r = gw.run({"--json", "hart", "info"});
+    QCOMPARE(r.code, 0);
+    Json j = Json::parse(r.out);
+    const sim::Command3Values sent = gw.sim().lastCommand3Values();
+    QCOMPARE(j["tag"], "FT-101");
+    QCOMPARE(j["descriptor"], "HOT WATER LINE");
+    QCOMPARE(j["message"], "NX260 GATEWAY SIMULATOR");
+    QCOMPARE(j["date"], "2026-12-10");
+    QCOMPARE(j["long_tag"], "Vortex FT-101 Stra\u00DFe 4");
+    QCOMPARE(j["pv"]["unit"], "m3/h");
+    QCOMPARE(j["pv"]["unit_code"], 19);
+    QCOMPARE(j["loop_current_ma"].get<float>(), sent.current);
+    QCOMPARE(j["percent_of_range"].get<float>(), (sent.current - 4.0f) / 16.0f * 100.0f);
+    QCOMPARE(j["range"], Json::parse(R"({"upper": 100.0, "lower": 0.0, "unit": "m3/h", "unit_code": 19,
+        "damping_s": 2.0, "transfer_function": "linear", "alarm_selection": "high", "write_protect": false})"));
+    QCOMPARE(j["additional_status"], "00 00 00 00 00 00 01 00 01");
+    QCOMPARE(j["additional_status_bits"], Json::parse(R"(["maintenance required", "simulation active"])"));
+    QCOMPARE(j["response_codes"], Json::parse(R"({"0": 0, "1": 0, "2": 0, "12": 0, "13": 0, "15": 0, "20": 0, "48": 0})"));
+
+    o.hart.universalRevision = 5; // no long tag before HART 6
+    o.hart.notImplemented = {12, 48};
+    Gateway old(o);
+    QVERIFY(old.started());
+    r = old.run({"--json", "hart", "info"});
+    QCOMPARE(r.code, 0);
+    j = Json::parse(r.out);
+    for (const char *member : {"message", "long_tag", "additional_status"})
+        QVERIFY2(j[member].is_null(), member);
+    QCOMPARE(j["tag"], "FT-101");
+    QCOMPARE(j["response_codes"]["20"], 64);
+    QCOMPARE(j["response_codes"]["12"], 64);
 }
 
 // --watch keeps reading at its pace until stopped; with --json one document

@@ -570,9 +570,9 @@ private slots:
         auto gw = startSim(transparent());
         QVERIFY(gw);
         Client c(QString::fromStdString(gw->linkPath()));
-        // Command 1 to our device: response code 64, command not implemented.
-        QCOMPARE(c.exchange(hex("00665501 FFFFFFFFFFFF 82 B7 51 01E240 01 00 C6")).toHex(' '),
-                 hex("FFFFFFFFFF 86 B7 51 01E240 01 02 40 00 80").toHex(' '));
+        // Command 50 to our device: response code 64, command not implemented.
+        QCOMPARE(c.exchange(hex("00665501 FFFFFFFFFFFF 82 B7 51 01E240 32 00 F5")).toHex(' '),
+                 hex("FFFFFFFFFF 86 B7 51 01E240 32 02 40 00 B3").toHex(' '));
     }
 
     void silentFault()
