@@ -477,5 +477,12 @@ std::unique_ptr<PortBackend> createPortBackend()
     return std::make_unique<Win32Port>();
 }
 
+// No Winsock transport yet: a network name goes to the device backend, which
+// refuses it as a device that does not exist.
+std::unique_ptr<PortBackend> createNetPortBackend()
+{
+    return createPortBackend();
+}
+
 } // namespace detail
 } // namespace SerialComm

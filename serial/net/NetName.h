@@ -1,0 +1,23 @@
+// Port names of serial device servers: "tcp://HOST:PORT" (raw TCP, the line
+// settings are the server's) and "rfc2217://HOST:PORT" (Telnet with the
+// COM-Port-Control option, the line settings are sent to the server).
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace SerialComm {
+
+struct NetPortName {
+    bool rfc2217 = false;
+    std::string host; // without the brackets of an IPv6 literal
+    std::string port; // decimal, 1..65535
+};
+
+// True when `name` starts with one of the network schemes (letter case
+// ignored), whether or not the rest is well formed.
+bool isNetworkPortName(const std::string &name);
+// The parts of a well-formed network port name; nothing otherwise.
+std::optional<NetPortName> parseNetworkPortName(const std::string &name);
+
+} // namespace SerialComm

@@ -1,0 +1,314 @@
+// Network ports through a real ser2net: a raw and an RFC 2217 accepter in
+// front of a pseudo-terminal played by the test or by the gateway simulator.
+// Skipped (exit 77) where ser2net is not installed.
+#define DOCTEST_CONFIG_IMPLEMENT
+#include <doctest.h>
+
+#include "Ctl.h"
+#include "GatewaySim.h"
+#include "SerialTestSupport.h"
+#include "net/NetName.h"
+
+#include <cerrno>
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+using namespace SerialComm;
+using namespace SerialTest;
+
+namespace {
+
+const char *const Ser2NetPath = "/usr/sbin/ser2net";
+
+int freePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+// Listening, seen in the kernel's socket table: a test connection would
+// make ser2net open the device and keep it busy for a moment.
+bool listening(int port)
+{
+    char local[16];
+    std::snprintf(local, sizeof local, ":%04X ", port);
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, address, remote, state;
+        fields >> slot >> address >> remote >> state;
+        if ((address + ' ').find(local) != std::string::npos && state == "0A")
+            return true;
+    }
+    return false;
+}
+
+// ser2net serving `device` raw and with RFC 2217, each on its own port.
+class Ser2Net {
+public:
+    explicit Ser2Net(const std::string &device) : m_raw(freePort()), m_rfc(freePort())
+    {
+        const std::string config = "connection: &raw#  accepter: tcp,127.0.0.1," + std::to_string(m_raw)
+                                   + "#  connector: serialdev," + device + ",9600n81,local#"
+                                   + "connection: &rfc#  accepter: telnet(rfc2217),tcp,127.0.0.1,"
+                                   + std::to_string(m_rfc) + "#  connector: serialdev," + device + ",9600n81,local#";
+        // ser2net removes its pid file when it ends: give it one of its own.
+        char dir[] = "/tmp/nx-ser2net.XXXXXX";
+        if (::mkdtemp(dir) == nullptr)
+            return;
+        m_dir = dir;
+        std::vector<std::string> args = {Ser2NetPath, "-n", "-u", "-P", m_dir + "/pid", "-Y", config};
+        std::vector<char *> argv;
+        for (auto &a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        if (posix_spawn(&m_pid, Ser2NetPath, &actions, nullptr, argv.data(), environ) != 0)
+            m_pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        for (int i = 0; i < 100 && m_pid > 0 && !(listening(m_raw) && listening(m_rfc)); ++i)
+            std::this_thread::sleep_for(milliseconds(50));
+    }
+    ~Ser2Net()
+    {
+        kill(SIGTERM);
+        if (!m_dir.empty()) {
+            ::unlink((m_dir + "/pid").c_str());
+            ::rmdir(m_dir.c_str());
+        }
+    }
+
+    bool ok() const { return m_pid > 0 && listening(m_raw) && listening(m_rfc); }
+    std::string raw() const { return "tcp://127.0.0.1:" + std::to_string(m_raw); }
+    std::string rfc2217() const { return "rfc2217://127.0.0.1:" + std::to_string(m_rfc); }
+
+    void kill(int signal)
+    {
+        if (m_pid <= 0)
+            return;
+        ::kill(m_pid, signal);
+        ::waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_raw, m_rfc;
+    std::string m_dir;
+};
+
+// A component on a pty behind ser2net; the test plays the device.
+struct NetRig {
+    PortRig port;
+    Ser2Net server{port.pty.slavePath()};
+};
+
+// ser2net frees the device a moment after the last client left, and turns
+// a client away until then.
+template <class Open>
+auto whenFree(Open open)
+{
+    const auto until = Clock::now() + milliseconds(3000);
+    for (;;) {
+        try {
+            return open();
+        } catch (const ECommsError &e) {
+            if (e.systemError() != ECONNRESET || Clock::now() > until)
+                throw;
+        }
+        std::this_thread::sleep_for(milliseconds(50));
+    }
+}
+
+std::string openFailure(TComm &comm, int &error)
+{
+    try {
+        whenFree([&] { comm.OpenPort(); });
+    } catch (const ECommsError &e) {
+        error = e.systemError();
+        return e.what();
+    }
+    return "opened";
+}
+
+} // namespace
+
+TEST_CASE("network port names")
+{
+    const struct {
+        const char *name;
+        bool ok = false, rfc2217 = false;
+        const char *host = "", *port = "";
+    } rows[] = {
+        {"tcp://10.0.0.5:4001", true, false, "10.0.0.5", "4001"},
+        {"RFC2217://gw-7.plant:2217/", true, true, "gw-7.plant", "2217"},
+        {"rfc2217://[fe80::1]:7000", true, true, "fe80::1", "7000"},
+        {"tcp://fe80::1:7000"}, {"tcp://host"}, {"tcp://host:0"}, {"tcp://host:65536"},
+        {"tcp://:4001"},        {"tcp://a b:1"}, {"/dev/ttyUSB0"}, {"COM3"},
+    };
+    for (const auto &row : rows) {
+        INFO(row.name);
+        const auto parsed = parseNetworkPortName(row.name);
+        REQUIRE(parsed.has_value() == row.ok);
+        if (row.ok) {
+            CHECK(parsed->rfc2217 == row.rfc2217);
+            CHECK(parsed->host == row.host);
+            CHECK(parsed->port == row.port);
+        }
+    }
+    CHECK(isNetworkPortName("tcp://host"));
+    CHECK(!isNetworkPortName("/dev/tcp"));
+}
+
+TEST_CASE("every byte value passes both ways, in bounded chunks")
+{
+    NetRig rig;
+    REQUIRE(rig.server.ok());
+    for (const std::string &name : {rig.server.raw(), rig.server.rfc2217()}) {
+        INFO(name);
+        TComm &comm = rig.port.comm;
+        comm.SetCommName(name);
+        whenFree([&] { comm.OpenPort(); });
+        std::vector<uint8_t> all(512);
+        for (size_t i = 0; i < all.size(); ++i)
+            all[i] = static_cast<uint8_t>(255 - i % 256); // IAC first, twice over
+        REQUIRE(comm.SendData(all.data(), static_cast<uint16_t>(all.size())));
+        CHECK(rig.port.pty.readMaster(all.size(), milliseconds(3000)) == all);
+
+        const std::vector<uint8_t> burst = pattern(5000);
+        rig.port.log.chunks.clear();
+        REQUIRE(rig.port.pty.writeMaster(burst.data(), burst.size()));
+        REQUIRE(rig.port.queue->runUntil([&] { return rig.port.log.receivedBytes() >= burst.size(); },
+                                         milliseconds(5000)));
+        CHECK(rig.port.log.allBytes() == burst);
+        for (const auto &chunk : rig.port.log.chunks)
+            CHECK(chunk.bytes.size() <= 2048);
+        comm.ClosePort();
+    }
+}
+
+TEST_CASE("RFC 2217 line settings reach the device's line")
+{
+    NetRig rig;
+    REQUIRE(rig.server.ok());
+    TComm &comm = rig.port.comm;
+    comm.SetCommName(rig.server.rfc2217());
+    comm.SetBaudRate(19200);
+    comm.SetParity(TParity::Odd);
+    comm.SetStopBits(TStopBits::_2);
+    comm.OpenPort();
+    LineView v;
+    REQUIRE(readLineView(rig.port.pty.slaveKeeper(), v));
+    CHECK(v.baud == 19200u);
+    CHECK((v.bits & (LineParityOdd | LineStickParity | LineTwoStopBits)) == (LineParityOdd | LineTwoStopBits));
+
+    comm.SetBaudRate(4800); // while open: applied at once
+    REQUIRE(readLineView(rig.port.pty.slaveKeeper(), v));
+    CHECK(v.baud == 4800u);
+}
+
+TEST_CASE("failures give a clear error and leave the component closed")
+{
+    NetRig rig;
+    REQUIRE(rig.server.ok());
+    TComm &comm = rig.port.comm;
+    int error = 0;
+
+    SUBCASE("server not listening")
+    {
+        comm.SetCommName("tcp://127.0.0.1:" + std::to_string(freePort()));
+        CHECK(openFailure(comm, error) == "Error opening serial port");
+        CHECK(error == ECONNREFUSED);
+    }
+    SUBCASE("server that never answers the RFC 2217 negotiation")
+    {
+        // The raw accepter passes the Telnet offer to the line as data.
+        comm.SetCommName("rfc2217://" + rig.server.raw().substr(6));
+        const auto start = Clock::now();
+        CHECK(openFailure(comm, error) == "Error opening serial port");
+        CHECK(error == ETIMEDOUT);
+        CHECK(Clock::now() - start < milliseconds(4000));
+    }
+    SUBCASE("malformed name")
+    {
+        comm.SetCommName("tcp://127.0.0.1");
+        CHECK(openFailure(comm, error) == "Error opening serial port");
+        CHECK(error == EINVAL);
+    }
+    CHECK(!comm.IsOpen());
+    comm.SetCommName(rig.server.rfc2217());
+    CHECK(openFailure(comm, error) == "opened");
+}
+
+TEST_CASE("a connection reset mid-reply is a lost port, told once")
+{
+    NetRig rig;
+    REQUIRE(rig.server.ok());
+    TComm &comm = rig.port.comm;
+    comm.SetCommName(rig.server.raw());
+    comm.OpenPort();
+    REQUIRE(rig.port.pty.writeMaster("QQS#first half"));
+    REQUIRE(rig.port.queue->runUntil([&] { return rig.port.log.receivedBytes() == 14; }, milliseconds(3000)));
+    rig.server.kill(SIGKILL);
+    CHECK(rig.port.queue->runUntil([&] { return rig.port.log.hangups > 0; }, milliseconds(3000)));
+    rig.port.queue->runFor(milliseconds(300));
+    CHECK(rig.port.log.hangups == 1);
+}
+
+TEST_CASE("nx260ctl shows the same over raw TCP, RFC 2217 and the pty")
+{
+    sim::Options o;
+    o.linkPath.clear();
+    sim::GatewaySim gateway(o);
+    REQUIRE(gateway.start());
+    Ser2Net server(gateway.slavePath());
+    REQUIRE(server.ok());
+    auto show = [](const std::string &port) {
+        return whenFree([&port] {
+            std::ostringstream out, err;
+            const int code = nx260ctl::run({"--port", port, "show"}, out, err);
+            if (err.str().find("reset by peer") != std::string::npos)
+                throw ECommsError("busy", ECONNRESET);
+            INFO(err.str());
+            CHECK(code == nx260ctl::Done);
+            return out.str();
+        });
+    };
+    const std::string local = show(gateway.slavePath());
+    CHECK(local.find("instrument.4.interval") != std::string::npos);
+    CHECK(show(server.raw()) == local);
+    CHECK(show(server.rfc2217()) == local);
+}
+
+int main(int argc, char **argv)
+{
+    if (::access(Ser2NetPath, X_OK) != 0) {
+        std::printf("ser2net is not installed: skipped\n");
+        return 77;
+    }
+    doctest::Context context(argc, argv);
+    return context.run();
+}
