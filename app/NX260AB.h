@@ -21,6 +21,7 @@ class QtOwnerQueue;
 class SettleQueue;
 class TTimer;
 class TrafficMonitor;
+class PortReconnect;
 struct FormControls;
 
 // Choices fixed when the window is made. The defaults are the field values;
@@ -37,6 +38,7 @@ public:
 
     // Traffic monitor, HART diagnostics, trend and status bar.
     TrafficMonitor *Monitor = nullptr;
+    PortReconnect *Reconnect = nullptr;
 
     // --- non-visual members ---
     std::shared_ptr<QtOwnerQueue> NotifyQueue; // declared before Comm1: outlives it
@@ -99,6 +101,7 @@ public:
     // clicks and timer events that come after it wait their turn.
     void Comm1ReceiveData(SerialComm::TComm *Sender, const uint8_t *Buffer, uint16_t BufferLength);
     void Comm1RequestHangup(SerialComm::TComm *Sender);
+    bool reopenPort(const QString &path);
 
 protected:
     void closeEvent(QCloseEvent *e) override;

@@ -20,4 +20,11 @@ bool isNetworkPortName(const std::string &name);
 // The parts of a well-formed network port name; nothing otherwise.
 std::optional<NetPortName> parseNetworkPortName(const std::string &name);
 
+// Connects to the device server named `name` (and, for RFC 2217, has it take
+// up the COM-Port-Control option) so that the next OpenPort of that name
+// takes the connection over instead of waiting up to 3 s itself. Meant for a
+// thread other than the window's; returns 0 or the errno of the failure. A
+// connection not taken over within 10 s is closed.
+int connectAhead(const std::string &name);
+
 } // namespace SerialComm

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 
 #include <fcntl.h>
@@ -17,7 +18,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace SerialComm::detail {
+namespace SerialComm {
+namespace detail {
 
 namespace {
 
@@ -108,6 +110,126 @@ int connectTo(const NetPortName &name, int &error)
     return fd;
 }
 
+// Sends every byte, waiting for room up to the answer time-out; 0 or errno.
+int sendAll(int fd, const std::vector<uint8_t> &bytes)
+{
+    const auto deadline = Clock::now() + AnswerTimeout;
+    size_t offset = 0;
+    while (offset < bytes.size()) {
+        const ssize_t n = ::send(fd, bytes.data() + offset, bytes.size() - offset, MSG_NOSIGNAL);
+        if (n > 0) {
+            offset += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN)
+            return errno;
+        const int ready = waitFor(fd, POLLOUT, deadline);
+        if (ready <= 0)
+            return ready < 0 ? errno : ETIMEDOUT;
+    }
+    return 0;
+}
+
+// Reads and decodes the server's bytes until done() holds (0), the server
+// goes away (ECONNRESET) or the answer time-out passes (ETIMEDOUT). Only
+// while no read thread runs; line bytes that arrive meanwhile are dropped,
+// as opening purges them anyway.
+template <class Done>
+int awaitServer(int fd, TelnetCodec &codec, Done done)
+{
+    const auto deadline = Clock::now() + AnswerTimeout;
+    uint8_t buffer[512];
+    std::vector<uint8_t> reply;
+    while (!done()) {
+        const int ready = waitFor(fd, POLLIN, deadline);
+        if (ready <= 0)
+            return ready < 0 ? errno : ETIMEDOUT;
+        const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+        if (got == 0)
+            return ECONNRESET;
+        if (got < 0) {
+            if (errno == EINTR || errno == EAGAIN)
+                continue;
+            return errno;
+        }
+        reply.clear();
+        codec.decode(buffer, static_cast<size_t>(got), reply);
+        if (!reply.empty()) {
+            if (const int error = sendAll(fd, reply))
+                return error;
+        }
+    }
+    return 0;
+}
+
+// Opens the connection and, for RFC 2217, has the server take up the
+// COM-Port-Control option; 0 or the errno of the failure.
+int connectAndGreet(const NetPortName &name, int &fd, TelnetCodec &codec)
+{
+    int error = 0;
+    fd = connectTo(name, error);
+    if (fd < 0)
+        return error;
+    if (name.rfc2217) {
+        // The server must take up the COM-Port-Control option, or the line
+        // settings could not be made.
+        error = sendAll(fd, codec.greeting());
+        if (error == 0)
+            error = awaitServer(fd, codec, [&codec] { return codec.comPort() != TelnetCodec::ComPort::Pending; });
+        if (error == 0 && codec.comPort() == TelnetCodec::ComPort::Refused)
+            error = EPROTONOSUPPORT;
+        if (error != 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    return error;
+}
+
+
+// Connections made ahead of OpenPort, by name, until taken over.
+struct Parked {
+    int fd = -1;
+    TelnetCodec codec;
+    Clock::time_point at;
+};
+constexpr auto ParkedLife = std::chrono::seconds(10);
+
+std::mutex &parkedMutex()
+{
+    static std::mutex m;
+    return m;
+}
+
+std::map<std::string, Parked> &parked()
+{
+    static std::map<std::string, Parked> connections;
+    return connections;
+}
+
+// Takes over a connection made ahead for `name`; closes stale ones.
+bool takeParked(const std::string &name, int &fd, TelnetCodec &codec)
+{
+    std::lock_guard lock(parkedMutex());
+    bool found = false;
+    for (auto it = parked().begin(); it != parked().end();) {
+        if (!found && it->first == name && Clock::now() - it->second.at < ParkedLife) {
+            fd = it->second.fd;
+            codec = it->second.codec;
+            found = true;
+        } else if (Clock::now() - it->second.at >= ParkedLife) {
+            ::close(it->second.fd);
+        } else {
+            ++it;
+            continue;
+        }
+        it = parked().erase(it);
+    }
+    return found;
+}
+
 class NetTransport final : public StreamTransport {
 public:
     OpenResult open(const std::string &portName, int &fd) override
@@ -117,26 +239,11 @@ public:
         if (!name)
             return {OpenStatus::OpenFailed, EINVAL};
         m_telnet = name->rfc2217;
-        int error = 0;
-        fd = connectTo(*name, error);
-        if (fd < 0)
+        std::lock_guard lock(m_mutex);
+        if (takeParked(portName, fd, m_codec))
+            return {};
+        if (const int error = connectAndGreet(*name, fd, m_codec))
             return {OpenStatus::OpenFailed, error};
-        if (m_telnet) {
-            // The server must take up the COM-Port-Control option, or the
-            // line settings could not be made.
-            std::lock_guard lock(m_mutex);
-            const std::vector<uint8_t> hello = m_codec.greeting();
-            error = sendAll(fd, hello);
-            if (error == 0)
-                error = awaitServer(fd, [this] { return m_codec.comPort() != TelnetCodec::ComPort::Pending; });
-            if (error == 0 && m_codec.comPort() == TelnetCodec::ComPort::Refused)
-                error = EPROTONOSUPPORT;
-            if (error != 0) {
-                ::close(fd);
-                fd = -1;
-                return {OpenStatus::OpenFailed, error};
-            }
-        }
         return {};
     }
 
@@ -158,7 +265,7 @@ public:
                 else if (!answered())
                     error = ECONNRESET;
             } else {
-                error = awaitServer(fd, answered);
+                error = awaitServer(fd, m_codec, answered);
             }
         }
         if (error == 0)
@@ -207,59 +314,7 @@ public:
     }
 
 private:
-    // Sends every byte, waiting for room up to the answer time-out; 0 or errno.
-    static int sendAll(int fd, const std::vector<uint8_t> &bytes)
-    {
-        const auto deadline = Clock::now() + AnswerTimeout;
-        size_t offset = 0;
-        while (offset < bytes.size()) {
-            const ssize_t n = ::send(fd, bytes.data() + offset, bytes.size() - offset, MSG_NOSIGNAL);
-            if (n > 0) {
-                offset += static_cast<size_t>(n);
-                continue;
-            }
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && errno != EAGAIN)
-                return errno;
-            const int ready = waitFor(fd, POLLOUT, deadline);
-            if (ready <= 0)
-                return ready < 0 ? errno : ETIMEDOUT;
-        }
-        return 0;
-    }
-
-    // Reads and decodes the server's bytes until done() holds (0), the
-    // server goes away (ECONNRESET) or the answer time-out passes
-    // (ETIMEDOUT). Only while no read thread runs; line bytes that arrive
-    // meanwhile are dropped, as opening purges them anyway.
-    template <class Done>
-    int awaitServer(int fd, Done done)
-    {
-        const auto deadline = Clock::now() + AnswerTimeout;
-        uint8_t buffer[512];
-        while (!done()) {
-            const int ready = waitFor(fd, POLLIN, deadline);
-            if (ready <= 0)
-                return ready < 0 ? errno : ETIMEDOUT;
-            const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
-            if (got == 0)
-                return ECONNRESET;
-            if (got < 0) {
-                if (errno == EINTR || errno == EAGAIN)
-                    continue;
-                return errno;
-            }
-            m_reply.clear();
-            m_codec.decode(buffer, static_cast<size_t>(got), m_reply);
-            if (!m_reply.empty()) {
-                if (const int error = sendAll(fd, m_reply))
-                    return error;
-            }
-        }
-        return 0;
-    }
-
+private:
     bool m_telnet = false;
     std::mutex m_mutex; // guards all below and every send
     std::condition_variable m_answered;
@@ -271,9 +326,32 @@ private:
 
 } // namespace
 
+} // namespace detail
+
+int connectAhead(const std::string &portName)
+{
+    using namespace detail;
+    const auto name = parseNetworkPortName(portName);
+    if (!name)
+        return EINVAL;
+    Parked p;
+    if (const int error = connectAndGreet(*name, p.fd, p.codec))
+        return error;
+    p.at = Clock::now();
+    std::lock_guard lock(parkedMutex());
+    auto &slot = parked()[portName];
+    if (slot.fd >= 0)
+        ::close(slot.fd);
+    slot = std::move(p);
+    return 0;
+}
+
+namespace detail {
+
 std::unique_ptr<PortBackend> createNetPortBackend()
 {
     return createStreamPortBackend(std::make_unique<NetTransport>());
 }
 
-} // namespace SerialComm::detail
+} // namespace detail
+} // namespace SerialComm

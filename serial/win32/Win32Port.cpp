@@ -3,6 +3,7 @@
 // changes, and a ReadFile whose chunking the driver does by COMMTIMEOUTS; the
 // writer waits on the close event and its overlapped WriteFile.
 #include "../PortBackend.h"
+#include "../net/NetName.h"
 #include "ComName.h"
 
 #include <algorithm>
@@ -483,6 +484,15 @@ std::unique_ptr<PortBackend> createNetPortBackend()
 {
     return createPortBackend();
 }
+
+} // namespace detail
+
+int connectAhead(const std::string &)
+{
+    return 0;
+}
+
+namespace detail {
 
 } // namespace detail
 } // namespace SerialComm
