@@ -147,6 +147,9 @@ int awaitServer(int fd, TelnetCodec &codec, Done done)
         if (ready <= 0)
             return ready < 0 ? errno : ETIMEDOUT;
         const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+        // Acknowledge at once: a server that holds back its next small answer
+        // until then (Nagle) would otherwise wait for our delayed ACK (40 ms).
+        setOption(fd, IPPROTO_TCP, TCP_QUICKACK, 1);
         if (got == 0)
             return ECONNRESET;
         if (got < 0) {
@@ -172,6 +175,7 @@ int connectAndGreet(const NetPortName &name, int &fd, TelnetCodec &codec)
     fd = connectTo(name, error);
     if (fd < 0)
         return error;
+    error = 0;
     if (name.rfc2217) {
         // The server must take up the COM-Port-Control option, or the line
         // settings could not be made.
