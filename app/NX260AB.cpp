@@ -266,11 +266,13 @@ void TForm1::Comm1RequestHangup(SerialComm::TComm *)
         PortIsOpen = false;
         ui->Button1->setText(QStringLiteral("Open"));
         Monitor->portLost();
-        QString text = QStringLiteral("The serial port was lost (the device was unplugged or stopped responding). "
-                                      "It has been closed; check the connection and click Open.");
+        const bool waiting = Reconnect->lost();
+        QString text = QStringLiteral("The serial port was lost (the device was unplugged or stopped responding). ")
+                       + (waiting ? QStringLiteral("It will be opened again when the device returns.")
+                                  : QStringLiteral("It has been closed; check the connection and click Open."));
         if (awaited && !Exchange.requestName.empty())
             text += QStringLiteral("\n\n%1 got no reply.").arg(QString::fromStdString(Exchange.requestName));
-        if (Reconnect->lost())
+        if (waiting)
             Monitor->error(text); // no dialog: the port comes back by itself
         else
             showMessage(text);

@@ -122,6 +122,7 @@ void DeviceEvents::watchFolders()
     const uint32_t mask = IN_CREATE | IN_ATTRIB | IN_MOVED_TO;
     if (!m_identity.path.empty())
         inotify_add_watch(m_inotify, fs::path(m_identity.path).parent_path().c_str(), mask);
+    inotify_add_watch(m_inotify, "/dev", mask); // where /dev/serial itself appears
     inotify_add_watch(m_inotify, "/dev/serial", mask);
     inotify_add_watch(m_inotify, ByIdFolder, mask);
 }

@@ -59,7 +59,8 @@ inline bool listening(int port)
 // ser2net serving `device` raw and with RFC 2217, each on its own port.
 class Ser2Net {
 public:
-    explicit Ser2Net(const std::string &device) : m_raw(freePort()), m_rfc(freePort())
+    explicit Ser2Net(const std::string &device, int rawPort = freePort(), int rfcPort = freePort())
+        : m_raw(rawPort), m_rfc(rfcPort)
     {
         const std::string config = "connection: &raw#  accepter: tcp,127.0.0.1," + std::to_string(m_raw)
                                    + "#  connector: serialdev," + device + ",9600n81,local#"
@@ -95,6 +96,8 @@ public:
     }
 
     bool ok() const { return m_pid > 0 && listening(m_raw) && listening(m_rfc); }
+    int rawPort() const { return m_raw; }
+    int rfcPort() const { return m_rfc; }
     std::string raw() const { return "tcp://127.0.0.1:" + std::to_string(m_raw); }
     std::string rfc2217() const { return "rfc2217://127.0.0.1:" + std::to_string(m_rfc); }
 
