@@ -1,8 +1,8 @@
 #include "NX260AB.h"
 
 #include <QCloseEvent>
-#include <QGridLayout>
 #include <QComboBox>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -206,7 +206,7 @@ void TForm1::Button1Click()
     if (Reconnect->connectFirst(name, [this, name](int error) {
             if (error != 0)
                 showMessage(openFailureText(SerialComm::ECommsError("Error opening serial port", error)));
-            else if (ui->SPREALCOM->currentText() == name)
+            else if (!PortIsOpen && ui->SPREALCOM->currentText() == name)
                 inTurn(&TForm1::Button1Click);
         }))
         return;

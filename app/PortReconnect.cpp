@@ -122,8 +122,11 @@ bool PortReconnect::connectFirst(const QString &name, std::function<void(int)> t
         m_connected.clear();
         return false;
     }
-    if (m_connecting)
-        return true; // the first click's connect is still under way
+    if (m_connecting) {
+        // One connect at a time: this one starts when the running one is done.
+        m_afterWorker = [this, name, then = std::move(then)]() mutable { connectFirst(name, std::move(then)); };
+        return true;
+    }
     connectOnWorker(name, [this, name, then = std::move(then)](int error) {
         if (error == 0)
             m_connected = name;
@@ -145,6 +148,10 @@ void PortReconnect::connectOnWorker(const QString &name, std::function<void(int)
             [this, error, then = std::move(then)] {
                 m_connecting = false;
                 then(error);
+                if (auto next = std::move(m_afterWorker)) {
+                    m_afterWorker = nullptr;
+                    next();
+                }
             },
             Qt::QueuedConnection);
     });

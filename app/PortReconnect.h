@@ -59,5 +59,6 @@ private:
     int m_pauseS = 1;
     std::thread m_worker;
     bool m_connecting = false;
+    std::function<void()> m_afterWorker; // an Open clicked while a retry was connecting
     QString m_connected; // connected ahead, for the next open of that name
 };
