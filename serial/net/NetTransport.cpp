@@ -124,7 +124,7 @@ int sendAll(int fd, const std::vector<uint8_t> &bytes)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno != EAGAIN)
-            return errno;
+            return errno == EPIPE ? ECONNRESET : errno; // the server hung up on us, either way
         const int ready = waitFor(fd, POLLOUT, deadline);
         if (ready <= 0)
             return ready < 0 ? errno : ETIMEDOUT;

@@ -9,6 +9,7 @@
 #include "Ser2NetServer.h"
 #include "SerialTestSupport.h"
 #include "net/NetName.h"
+#include "net/Telnet.h"
 
 #include <cerrno>
 #include <sstream>
@@ -80,6 +81,49 @@ TEST_CASE("network port names")
     }
     CHECK(isNetworkPortName("tcp://host"));
     CHECK(!isNetworkPortName("/dev/tcp"));
+}
+
+// The server's answers, made from the requests as a server would (command +
+// 100, the value in effect), fed one byte at a time.
+TEST_CASE("RFC 2217 answers: confirmed, refused, or missing")
+{
+    using detail::TelnetCodec;
+    struct Row {
+        const char *name;
+        uint32_t answeredBaud;
+        bool complete;
+        int outcome;
+    } rows[] = {
+        {"every value confirmed", 19200, true, 0},
+        {"the server keeps another speed", 9600, true, EINVAL},
+        {"an answer missing", 19200, false, -1},
+    };
+    for (const Row &row : rows) {
+        INFO(row.name);
+        TelnetCodec codec;
+        detail::LineSettings settings;
+        settings.baudRate = 19200;
+        std::vector<uint8_t> request;
+        REQUIRE(codec.settingsRequest(settings, request));
+        std::vector<uint8_t> answer = request;
+        for (size_t i = 0; i + 3 < answer.size(); ++i) {
+            if (answer[i] == TelnetCodec::IAC && answer[i + 1] == TelnetCodec::SB)
+                answer[i + 3] += 100;
+        }
+        answer[6] = static_cast<uint8_t>(row.answeredBaud >> 8); // SET-BAUDRATE comes first
+        answer[7] = static_cast<uint8_t>(row.answeredBaud);
+        if (!row.complete)
+            answer.resize(answer.size() - 2); // the last answer's IAC SE never comes
+        const std::vector<uint8_t> data = {'A', TelnetCodec::IAC, TelnetCodec::IAC, 'B'};
+        answer.insert(answer.begin(), data.begin(), data.end()); // line bytes before the answers
+        std::vector<uint8_t> line, reply;
+        for (uint8_t b : answer) {
+            if (codec.decode(&b, 1, reply) == 1)
+                line.push_back(b);
+        }
+        CHECK(line == std::vector<uint8_t>{'A', TelnetCodec::IAC, 'B'});
+        CHECK(codec.settingsOutcome() == row.outcome);
+    }
 }
 
 TEST_CASE("every byte value passes both ways, in bounded chunks")
