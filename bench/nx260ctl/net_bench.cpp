@@ -42,7 +42,7 @@ double showMedian(const std::string &port)
         runs.push_back(ms(Clock::now() - t0));
         if (code != 0) {
             std::fprintf(stderr, "%s", err.str().c_str());
-            std::exit(1);
+            return -1; // the caller stops ser2net before it ends
         }
     }
     return median(runs);
@@ -108,6 +108,8 @@ int main()
     const double pty = showMedian(gateway.slavePath());
     const double rfc = showMedian(server.rfc2217());
     const double raw = showMedian(server.raw());
+    if (pty < 0 || rfc < 0 || raw < 0)
+        return 1;
     std::printf("show over the pty       median %7.1f ms\n", pty);
     std::printf("show over RFC 2217      median %7.1f ms  (%.2fx the pty; target 1.2x)\n", rfc, rfc / pty);
     std::printf("show over raw TCP       median %7.1f ms  (%.2fx the pty)\n", raw, raw / pty);
