@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -16,6 +17,7 @@
 #include "ConfigRequests.h"
 #include "FormControls.h"
 #include "HartReplies.h"
+#include "PortReconnect.h"
 #include "QtOwnerQueue.h"
 #include "SettingsControls.h"
 #include "SettleQueue.h"
@@ -88,6 +90,8 @@ TForm1::TForm1(QWidget *parent, TForm1Options options) : QWidget(parent), ui(std
     Details->attach(ui->Button7, Monitor->ViewMenu);
     ui->Root->addWidget(Monitor->area());
     ui->Root->addWidget(Monitor->statusBar());
+    Reconnect = new PortReconnect(ui->GroupBox1, qobject_cast<QGridLayout *>(ui->GroupBox1->layout()),
+                                  Monitor->statusBar(), [this](const QString &path) { return reopenPort(path); });
     wireControls();
     FormCreate();
 }
@@ -190,6 +194,7 @@ std::optional<int> TForm1::selectedIndex(const QComboBox *box, const QString &fi
 
 void TForm1::Button1Click()
 {
+    Reconnect->stop();
     if (PortIsOpen) {
         PortIsOpen = false;
         ui->Button1->setText(QStringLiteral("Open"));
@@ -197,6 +202,16 @@ void TForm1::Button1Click()
         Monitor->portClosed();
         return;
     }
+    // A device server is connected to on a worker first; this handler runs
+    // again when that is done and the open takes the connection over.
+    const QString name = ui->SPREALCOM->currentText();
+    if (Reconnect->connectFirst(name, [this, name](int error) {
+            if (error != 0)
+                showMessage(openFailureText(SerialComm::ECommsError("Error opening serial port", error)));
+            else if (!PortIsOpen && ui->SPREALCOM->currentText() == name)
+                inTurn(&TForm1::Button1Click);
+        }))
+        return;
     Comm1->ClosePort();
     const QString baudText = ui->ComboBox11->currentText();
     const auto baud = toInt(baudText);
@@ -221,6 +236,22 @@ void TForm1::Button1Click()
     PortIsOpen = true;
     ui->Button1->setText(QStringLiteral("Close"));
     Monitor->portOpened();
+    Reconnect->opened(ui->SPREALCOM->currentText());
+    ui->SPREALCOM->remember(ui->SPREALCOM->currentText());
+}
+
+bool TForm1::reopenPort(const QString &path)
+{
+    Comm1->SetCommName(path.toStdString());
+    try {
+        Comm1->OpenPort();
+    } catch (const SerialComm::ECommsError &) {
+        return false;
+    }
+    PortIsOpen = true;
+    ui->Button1->setText(QStringLiteral("Close"));
+    Monitor->portOpened();
+    return true;
 }
 
 void TForm1::Comm1RequestHangup(SerialComm::TComm *)
@@ -237,11 +268,16 @@ void TForm1::Comm1RequestHangup(SerialComm::TComm *)
         PortIsOpen = false;
         ui->Button1->setText(QStringLiteral("Open"));
         Monitor->portLost();
-        QString text = QStringLiteral("The serial port was lost (the device was unplugged or stopped responding). "
-                                      "It has been closed; check the connection and click Open.");
+        const bool waiting = Reconnect->lost();
+        QString text = QStringLiteral("The serial port was lost (the device was unplugged or stopped responding). ")
+                       + (waiting ? QStringLiteral("It will be opened again when the device returns.")
+                                  : QStringLiteral("It has been closed; check the connection and click Open."));
         if (awaited && !Exchange.requestName.empty())
             text += QStringLiteral("\n\n%1 got no reply.").arg(QString::fromStdString(Exchange.requestName));
-        showMessage(text);
+        if (waiting)
+            Monitor->error(text); // no dialog: the port comes back by itself
+        else
+            showMessage(text);
     });
 }
 

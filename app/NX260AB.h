@@ -22,6 +22,7 @@ class QtOwnerQueue;
 class SettleQueue;
 class TTimer;
 class TrafficMonitor;
+class PortReconnect;
 struct FormControls;
 
 // Choices fixed when the window is made. The defaults are the field values;
@@ -39,6 +40,7 @@ public:
     // Traffic monitor, HART diagnostics, trend and status bar.
     TrafficMonitor *Monitor = nullptr;
     HartDetails *Details = nullptr; // "HART Device Details"
+    PortReconnect *Reconnect = nullptr;
 
     // --- non-visual members ---
     std::shared_ptr<QtOwnerQueue> NotifyQueue; // declared before Comm1: outlives it
@@ -101,6 +103,7 @@ public:
     // clicks and timer events that come after it wait their turn.
     void Comm1ReceiveData(SerialComm::TComm *Sender, const uint8_t *Buffer, uint16_t BufferLength);
     void Comm1RequestHangup(SerialComm::TComm *Sender);
+    bool reopenPort(const QString &path);
 
 protected:
     void closeEvent(QCloseEvent *e) override;

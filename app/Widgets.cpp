@@ -1,5 +1,7 @@
 #include "Widgets.h"
 
+#include "net/NetName.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QMouseEvent>
@@ -34,12 +36,21 @@ void PortComboBox::refreshDevices()
     while (count() > fixed)
         removeItem(count() - 1);
     addItems(presentSerialDevices());
+    addItems(m_remembered);
     // Refreshing must not change what the engineer has chosen or typed.
     const int at = findText(typed);
     if (at >= 0)
         setCurrentIndex(at);
     else
         setEditText(typed);
+}
+
+void PortComboBox::remember(const QString &name)
+{
+    if (!SerialComm::isNetworkPortName(name.toStdString()) || m_remembered.contains(name))
+        return;
+    m_remembered << name;
+    refreshDevices();
 }
 
 void PortComboBox::showPopup()

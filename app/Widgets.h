@@ -17,13 +17,19 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *e) override;
 };
 
-// The serial port box: "COM1".."COM12" and then the serial devices present,
-// refreshed each time the list drops down. Typed text is kept as typed.
+// The serial port box: "COM1".."COM12", then the serial devices present,
+// refreshed each time the list drops down, then the device servers opened
+// before (typed, never offered). Typed text is kept as typed.
 class PortComboBox : public QComboBox {
 public:
     using QComboBox::QComboBox;
     void refreshDevices();
     void showPopup() override;
+    // Keeps a typed device server name in the list from now on.
+    void remember(const QString &name);
+
+private:
+    QStringList m_remembered;
 };
 
 // Serial devices present on this machine, by their usual device paths.

@@ -6,6 +6,8 @@
 #include "HartAnnotate.h"
 #include "HartReader.h"
 #include "HartUnits.h"
+#include "net/NetName.h"
+#include "PortPresence.h"
 #include "Profile.h"
 #include "SequentialExchange.h"
 #include "StrictInt.h"
@@ -43,7 +45,7 @@ using std::chrono::milliseconds;
 
 const char kHelp[] =
     "Usage: nx260ctl [--port NAME] [--baud N] [--parity none|odd|even] [--timeout MS] [--json]\n"
-    "                [--capture FILE] COMMAND ...\n"
+    "                [--capture FILE] [--wait-port SECONDS] COMMAND ...\n"
     "Configures an NX260-HGW gateway and reads the HART instruments behind it.\n"
     "\n"
     "Commands:\n"
@@ -74,7 +76,11 @@ const char kHelp[] =
     "                    --preambles N (default 6)  --identity MFR:TYPE:ID (decimal or 0x hex)\n"
     "\n"
     "Options:\n"
-    "  --port NAME       COM1..COM12 as in the window, or a device path; default $NX260_PORT\n"
+    "  --port NAME       COM1..COM12 as in the window, a device path, or a serial device\n"
+    "                    server: tcp://HOST:PORT (raw TCP, line set up on the server) or\n"
+    "                    rfc2217://HOST:PORT (Telnet, line set from here); default $NX260_PORT\n"
+    "  --wait-port SEC   wait up to SEC seconds for the port to appear (an adapter plugged\n"
+    "                    in, a device server reachable) before starting\n"
     "  --baud N          1200 2400 4800 9600 19200 38400 56000 115200 (default 9600)\n"
     "  --parity P        none, odd or even (default none)\n"
     "  --timeout MS      how long to wait for each reply (default 3000)\n"
@@ -125,6 +131,7 @@ struct Options {
     milliseconds timeout{3000};
     bool json = false;
     std::string capture;
+    int waitPortSeconds = 0;
 
     // hart
     int address = 1;
@@ -196,6 +203,8 @@ Options parseArgs(const std::vector<std::string> &args, const std::string &envPo
         } else if (a == "--timeout") {
             o.timeout = milliseconds(bounded(1, 600000));
             o.timeoutGiven = true;
+        } else if (a == "--wait-port") {
+            o.waitPortSeconds = bounded(1, 86400);
         } else if (a == "--json") {
             o.json = true;
         } else if (a == "--capture") {
@@ -305,6 +314,7 @@ public:
 private:
     // --- port and exchanges
     void openPort();
+    void waitForPort();
     std::vector<uint8_t> config(const std::string &command, const exchange::Bytes &request, const std::string &what);
     // The complete reply frame with a good checksum; nullopt only when
     // `firstByte` is given and no reply began in that time.
@@ -366,6 +376,8 @@ void Session::openPort()
         return;
     if (o_.port.empty())
         fail(Usage, "no port: give --port NAME or set NX260_PORT");
+    if (o_.waitPortSeconds > 0)
+        waitForPort();
     try {
         link_.open({o_.port, o_.baud, o_.parity});
     } catch (const SerialComm::ECommsError &e) {
@@ -375,6 +387,28 @@ void Session::openPort()
         fail(PortError, "cannot open port " + o_.port + ": " + reason);
     }
     open_ = true;
+}
+
+// Returns when the port is there or the time is up (the open then says why).
+// A local device is watched for, a device server is tried with growing pauses.
+void Session::waitForPort()
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(o_.waitPortSeconds);
+    auto left = [&deadline] {
+        return std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    };
+    if (SerialComm::isNetworkPortName(o_.port)) {
+        for (milliseconds pause{250}; SerialComm::connectAhead(o_.port) != 0 && left() > 0;
+             pause = std::min(pause * 2, milliseconds(5000)))
+            std::this_thread::sleep_for(std::min(pause, milliseconds(left())));
+        return;
+    }
+    const SerialComm::PortIdentity id = SerialComm::portIdentity(o_.port);
+    SerialComm::DeviceEvents events(id);
+    while (SerialComm::presentPath(id).empty() && left() > 0) {
+        if (!events.ok() || !events.wait(static_cast<int>(left())))
+            return;
+    }
 }
 
 std::vector<uint8_t> Session::config(const std::string &command, const exchange::Bytes &request,

@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(cmake g++ make pkg-config python3 qt6-base-dev qt6-charts-dev libqt6opengl6-dev libpcap-dev nlohmann-json3-dev tshark
   xvfb xauth x11-utils clang libclang-rt-14-dev
   dpkg-dev file lintian appstream librsvg2-bin xz-utils
-  doctest-dev g++-mingw-w64-x86-64-posix wine wine64)
+  doctest-dev g++-mingw-w64-x86-64-posix wine wine64
+  ser2net libudev-dev)
 if [[ "${NX_SETUP_EXTRA:-}" != "" ]]; then
   read -r -a extra <<<"$NX_SETUP_EXTRA"
   packages+=("${extra[@]}")

@@ -1,6 +1,7 @@
 // Private seam between TComm's logic and the operating system. Everything that
 // touches the port, its waits or its threads' OS attributes lives behind this
-// interface, one implementation per platform (posix/ today).
+// interface, one implementation per platform (posix/, win32/) and one for
+// serial device servers on the network (net/).
 #pragma once
 
 #include "SerialComm.h"
@@ -115,6 +116,8 @@ public:
 };
 
 std::unique_ptr<PortBackend> createPortBackend();
+// A port on a serial device server (tcp:// and rfc2217:// names).
+std::unique_ptr<PortBackend> createNetPortBackend();
 
 // OpenPort takes its backend from here when one is set (tests put a driver
 // behind it that refuses what a pseudo-terminal accepts); an empty factory

@@ -4,6 +4,7 @@
 #include "SerialComm.h"
 
 #include "PortBackend.h"
+#include "net/NetName.h"
 
 #include <array>
 #include <atomic>
@@ -430,7 +431,9 @@ void TComm::OpenPort()
     if (d->session)
         throw ECommsError("This serial port already opened");
 
-    std::shared_ptr<PortBackend> port = backendFactory() ? backendFactory()() : createPortBackend();
+    std::shared_ptr<PortBackend> port = backendFactory()                  ? backendFactory()()
+                                        : isNetworkPortName(d->commName) ? createNetPortBackend()
+                                                                         : createPortBackend();
     const OpenResult opened = port->open(d->commName);
     switch (opened.status) {
     case OpenStatus::Ok:

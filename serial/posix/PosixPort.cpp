@@ -4,6 +4,7 @@
 #include "../PortBackend.h"
 #include "DeviceName.h"
 #include "PosixLine.h"
+#include "StreamTransport.h"
 
 #include <algorithm>
 #include <atomic>
@@ -197,6 +198,8 @@ private:
 
 class PosixPort final : public PortBackend {
 public:
+    explicit PosixPort(std::unique_ptr<StreamTransport> transport = nullptr) : m_transport(std::move(transport)) {}
+
     ~PosixPort() override
     {
         m_modem.stop();
@@ -205,6 +208,12 @@ public:
 
     OpenResult open(const std::string &name) override
     {
+        if (m_transport) {
+            const OpenResult r = m_transport->open(name, m_fd);
+            if (r.status != OpenStatus::Ok)
+                m_fd = -1;
+            return r;
+        }
         const std::string path = devicePathFor(name);
         m_fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (m_fd < 0)
@@ -232,7 +241,7 @@ public:
 
     void purge(unsigned flags) override
     {
-        if (m_fd < 0)
+        if (m_fd < 0 || m_transport)
             return;
         const bool rx = flags & PurgeRxClear;
         const bool tx = flags & PurgeTxClear;
@@ -249,6 +258,8 @@ public:
     bool applyLineSettings(const LineSettings &s) override
     {
         m_ignoreNull.store(s.ignoreNullChar);
+        if (m_transport)
+            return m_transport->applyLineSettings(m_fd, s);
         const bool applied = posixApplyLine(m_fd, s);
         const int lineError = errno;
 
@@ -328,6 +339,10 @@ public:
         m_emptyReads = 0;
         m_pendingEnd = IoStatus::Ok;
         m_armed = Clock::now();
+        if (m_transport) {
+            m_transport->setReaderActive(true);
+            return true;
+        }
         m_countersOk = ioctl(m_fd, TIOCGICOUNT, &m_counters) == 0;
         if (m_countersOk)
             return m_modem.start(m_fd);
@@ -336,7 +351,12 @@ public:
 
     ReadResult read(uint8_t *buffer, size_t capacity) override;
 
-    void stopReading() override { m_modem.stop(); }
+    void stopReading() override
+    {
+        m_modem.stop();
+        if (m_transport)
+            m_transport->setReaderActive(false);
+    }
 
     void notifyRequest() override
     {
@@ -366,9 +386,15 @@ public:
 
     IoStatus write(const uint8_t *data, size_t length) override
     {
+        if (m_transport) {
+            const std::vector<uint8_t> &wire = m_transport->encode(data, length);
+            data = wire.data();
+            length = wire.size();
+        }
         size_t offset = 0;
         while (offset < length) {
-            const ssize_t n = ::write(m_fd, data + offset, length - offset);
+            const ssize_t n = m_transport ? m_transport->send(m_fd, data + offset, length - offset)
+                                          : ::write(m_fd, data + offset, length - offset);
             if (n > 0) {
                 offset += static_cast<size_t>(n);
                 continue;
@@ -483,6 +509,7 @@ private:
         return r;
     }
 
+    std::unique_ptr<StreamTransport> m_transport; // none for a tty
     int m_fd = -1;
     int m_closeFd = -1;   // signalled once, never reset: "manual reset"
     int m_requestFd = -1; // reset by the writer each time it wakes
@@ -575,10 +602,12 @@ ReadResult PosixPort::read(uint8_t *buffer, size_t capacity)
 
         const ssize_t got = ::read(m_fd, buffer + m_collected, capacity - m_collected);
         if (got > 0) {
+            uint8_t *begin = buffer + m_collected;
             size_t kept = static_cast<size_t>(got);
+            if (m_transport)
+                kept = m_transport->received(m_fd, begin, kept);
             if (m_ignoreNull.load()) {
-                uint8_t *begin = buffer + m_collected;
-                kept = static_cast<size_t>(std::remove(begin, begin + got, uint8_t{0}) - begin);
+                kept = static_cast<size_t>(std::remove(begin, begin + kept, uint8_t{0}) - begin);
             }
             m_collected += kept;
             m_lastByte = Clock::now();
@@ -612,6 +641,11 @@ ReadResult PosixPort::read(uint8_t *buffer, size_t capacity)
 std::unique_ptr<PortBackend> createPortBackend()
 {
     return std::make_unique<PosixPort>();
+}
+
+std::unique_ptr<PortBackend> createStreamPortBackend(std::unique_ptr<StreamTransport> transport)
+{
+    return std::make_unique<PosixPort>(std::move(transport));
 }
 
 } // namespace detail

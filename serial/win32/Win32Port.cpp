@@ -3,6 +3,7 @@
 // changes, and a ReadFile whose chunking the driver does by COMMTIMEOUTS; the
 // writer waits on the close event and its overlapped WriteFile.
 #include "../PortBackend.h"
+#include "../net/NetName.h"
 #include "ComName.h"
 
 #include <algorithm>
@@ -476,6 +477,22 @@ std::unique_ptr<PortBackend> createPortBackend()
 {
     return std::make_unique<Win32Port>();
 }
+
+// No Winsock transport yet: a network name goes to the device backend, which
+// refuses it as a device that does not exist.
+std::unique_ptr<PortBackend> createNetPortBackend()
+{
+    return createPortBackend();
+}
+
+} // namespace detail
+
+int connectAhead(const std::string &)
+{
+    return 0;
+}
+
+namespace detail {
 
 } // namespace detail
 } // namespace SerialComm

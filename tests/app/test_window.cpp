@@ -1,4 +1,5 @@
 // The main window: controls, defaults, port handling, receive path, timers.
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -433,6 +434,7 @@ void TestWindow::portLostClosesPort()
     auto peer = std::make_unique<PtyPeer>();
     TForm1 w;
     MessageCatcher boxes;
+    w.findChild<QCheckBox *>(QStringLiteral("AutoReconnect"))->setChecked(false); // told by a dialog then
     ui(w).SPREALCOM->setEditText(peer->slavePath());
     QTest::mouseClick(ui(w).Button1, Qt::LeftButton);
     QVERIFY(w.PortIsOpen);

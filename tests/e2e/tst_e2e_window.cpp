@@ -1,6 +1,7 @@
 // The whole tool end to end: the real window, clicked like an engineer would,
 // its real serial component, and the gateway simulator on a pseudo-terminal.
 // What the window shows is compared with what the simulated gateway knows.
+#include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -561,6 +562,8 @@ void TestEndToEnd::hangUp_data()
 void TestEndToEnd::hangUp()
 {
     QFETCH(bool, reopen);
+    // The engineer reopens by hand here (Reconnect has its own tests).
+    w->findChild<QCheckBox *>(QStringLiteral("AutoReconnect"))->setChecked(false);
     sim::Faults f;
     f.hangupAfter = 1;
     f.reopenAfterHangup = reopen;

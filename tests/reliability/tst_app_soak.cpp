@@ -4,6 +4,7 @@
 // comes back on a fresh port. Nothing may crash or hang; every reply that
 // arrived whole must be decoded to what the simulated gateway really holds;
 // memory, descriptors and threads stay flat. Size: NX_SOAK_SCALE.
+#include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -328,6 +329,8 @@ void AppSoakTest::cleanupTestCase()
 void AppSoakTest::openWindow()
 {
     m_w = std::make_unique<TForm1>(nullptr, TForm1Options{.receivePauseMs = 0});
+    // A lost port is closed and reported; reopening it is left to the steps.
+    m_w->findChild<QCheckBox *>(QStringLiteral("AutoReconnect"))->setChecked(false);
     m_w->Timer2->SetInterval(kDecodeDelayMs);
     m_w->Comm1->SetReadIntervalTimeout(kReadIntervalMs);
     // Count chunks on their way to the window's own handler.
