@@ -16,6 +16,7 @@
 #include "ConfigRequests.h"
 #include "FormControls.h"
 #include "HartReplies.h"
+#include "OpenHint.h"
 #include "QtOwnerQueue.h"
 #include "SettingsControls.h"
 #include "SettleQueue.h"
@@ -32,25 +33,13 @@ QString latin1(const std::string &s)
     return QString::fromLatin1(s.data(), qsizetype(s.size()));
 }
 
-QString openFailureText(const SerialComm::ECommsError &e)
+QString openFailureText(const SerialComm::ECommsError &e, const std::string &portName)
 {
     QString text = QString::fromStdString(e.what());
-    const int err = e.systemError();
-    if (err != 0) {
+    if (e.systemError() != 0)
         text += QStringLiteral("\n\n") + QString::fromStdString(e.reason());
-#ifdef _WIN32
-        // A Windows error code: the port is held by another program.
-        if (err == 5 || err == 32) // ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION
-            text += QStringLiteral("\nAnother program holds this port; close it and try again.");
-#else
-        if (err == EACCES || err == EPERM)
-            text += QStringLiteral(
-                "\nYour user may not use serial ports: add it to the 'dialout' group "
-                "(sudo usermod -aG dialout $USER), then log out and back in.");
-        else if (err == EBUSY || err == EWOULDBLOCK)
-            text += QStringLiteral("\nAnother program holds this port; close it and try again.");
-#endif
-    }
+    if (const std::string hint = SerialComm::openFailureHint(e, portName); !hint.empty())
+        text += (e.systemError() != 0 ? QStringLiteral("\n") : QStringLiteral("\n\n")) + QString::fromStdString(hint);
     return text;
 }
 
@@ -213,7 +202,7 @@ void TForm1::Button1Click()
     try {
         Comm1->OpenPort();
     } catch (const SerialComm::ECommsError &e) {
-        showMessage(openFailureText(e));
+        showMessage(openFailureText(e, Comm1->CommName()));
         return;
     }
     PortIsOpen = true;

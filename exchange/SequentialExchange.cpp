@@ -74,18 +74,19 @@ void SequentialExchange::setObserver(TrafficObserver observer)
     d->observer = std::move(observer);
 }
 
-ExchangeReply SequentialExchange::configRequest(const std::vector<uint8_t> &request, std::chrono::milliseconds timeout)
+ExchangeReply SequentialExchange::configRequest(const std::vector<uint8_t> &request, std::chrono::milliseconds timeout,
+                                                const WholeReply &whole)
 {
-    return exchange(request, Framing::QuietLine, timeout);
+    return exchange(request, Framing::QuietLine, timeout, whole);
 }
 
 ExchangeReply SequentialExchange::hartRequest(const std::vector<uint8_t> &frame, std::chrono::milliseconds timeout)
 {
-    return exchange(frame, Framing::HartFrame, timeout);
+    return exchange(frame, Framing::HartFrame, timeout, {});
 }
 
 ExchangeReply SequentialExchange::exchange(const std::vector<uint8_t> &request, Framing framing,
-                                           std::chrono::milliseconds timeout)
+                                           std::chrono::milliseconds timeout, const WholeReply &whole)
 {
     ExchangeReply reply;
     // Late bytes of an earlier exchange belong to nobody.
@@ -115,7 +116,7 @@ ExchangeReply SequentialExchange::exchange(const std::vector<uint8_t> &request, 
         if (d->lost)
             return true;
         if (framing == Framing::QuietLine)
-            return d->chunks > 0;
+            return d->chunks > 0 && (!whole || whole(d->received));
         const auto frame = hart::completeReply(d->received.data(), d->received.size());
         if (frame)
             d->received.resize(frame->end);
