@@ -1,5 +1,6 @@
 #include "Ctl.h"
 
+#include "ChangeRecord.h"
 #include "ConfigReplies.h"
 #include "ConfigRequests.h"
 #include "HartFrames.h"
@@ -57,6 +58,12 @@ const char kHelp[] =
     "                            set but read back different, not acknowledged\n"
     "  diff FILE                 lists the settings where the gateway and the profile differ\n"
     "                            (exit 1 when any), or says \"no differences\"\n"
+    "  record [--since DATE] [--port P]  lists the commissioning record: every change made by\n"
+    "                            nx260ctl or the window, with time, user, gateway, value before,\n"
+    "                            asked and read back\n"
+    "  report FILE.html          writes a printable commissioning report from the record (per\n"
+    "                            gateway: identification, final settings, HART instruments found,\n"
+    "                            changes with times)\n"
     "  hart id                   HART command 0: manufacturer id, device type, preamble count,\n"
     "                            device id\n"
     "  hart read [--watch SEC]   command 0 (unless --identity is given) then command 3: loop\n"
@@ -79,6 +86,10 @@ const char kHelp[] =
     "  --json            print one JSON document on stdout (--watch: one per reading; several\n"
     "                    ports: an array of {port, ok, exit_code, error, result})\n"
     "  --capture FILE    write the exchange as a pcap file\n"
+    "  --record FILE     the commissioning record (default\n"
+    "                    $XDG_STATE_HOME/nx260-config/changes.jsonl); restore keeps the\n"
+    "                    gateway's settings from before in undo/ beside it\n"
+    "  --since DATE      record, report: from this UTC time on (2026-12-10 or 2026-12-10T05:30)\n"
     "  --help, --version\n"
     "\n"
     "Keys:\n"
@@ -115,6 +126,8 @@ struct Options {
     std::string port;               // the gateway this session serves
     std::vector<std::string> ports; // every --port, in order
     std::string portsFile;
+    std::string record = exchange::defaultRecordPath();
+    std::optional<std::string> since; // record: from this time on
     int jobs = 0;                   // gateways served at once; 0: all
     uint32_t baud = 9600;
     SerialComm::TParity parity = SerialComm::TParity::None;
@@ -192,6 +205,10 @@ Options parseArgs(const std::vector<std::string> &args, const std::string &envPo
             o.timeout = milliseconds(bounded(1, 600000));
         } else if (a == "--ports-file") {
             o.portsFile = value();
+        } else if (a == "--record") {
+            o.record = value();
+        } else if (a == "--since") {
+            o.since = value();
         } else if (a == "--jobs") {
             o.jobs = bounded(1, 1024);
         } else if (a == "--json") {
@@ -386,8 +403,12 @@ private:
     // says per key what became of it; every key sent is recorded.
     std::vector<KeyOutcome> change(const std::string &command, const exchange::GatewaySettings &wanted,
                                    bool onlyDiffering);
-    void keepUndo(const exchange::GatewaySettings &, bool, bool) {}
-    void recordChange(const KeyOutcome &) {}
+    // The record: the gateway's identification (asked once), an undo
+    // profile before a restore, one line per change.
+    const std::string &gatewayId();
+    void keepUndo(const std::string &command, const exchange::GatewaySettings &current);
+    void recordChange(const std::string &key, const Json &before, const Json &asked, const Json &after,
+                      const std::string &result);
     exchange::GatewaySettings readProfile(const std::string &command, const std::string &file);
 
     // --- commands
@@ -399,6 +420,9 @@ private:
     int restore();
     int diff();
     int hartCommand();
+    int record();
+    int report();
+    std::vector<Json> recordLines(); // the record, filtered by --since and --port
     int hartId();
     int hartRead();
     int hartSend();
@@ -418,6 +442,8 @@ private:
     std::ostream &err_;
     exchange::SequentialExchange link_;
     bool open_ = false;
+    std::optional<std::string> gatewayId_;
+    std::string recordError_; // the first line that could not be written
 #ifdef NX_HAVE_CAPTURE
     std::unique_ptr<capture::PcapWriter> capture_;
 #endif
@@ -561,7 +587,6 @@ std::vector<KeyOutcome> Session::change(const std::string &command, const exchan
     const bool system = touchesSystem(wanted), instruments = touchesInstruments(wanted);
     // Requests that carry several settings take the others from the gateway.
     const exchange::GatewaySettings current = query(command, system, instruments);
-    keepUndo(current, system, instruments);
     const auto wantedValues = exchange::settingValues(wanted);
 
     std::set<std::string> send;
@@ -580,6 +605,10 @@ std::vector<KeyOutcome> Session::change(const std::string &command, const exchan
         std::string error;
         if (send.count(k))
             exchange::applySetting(changes, k, exchange::valueText(v), &error);
+    }
+    if (!send.empty()) {
+        gatewayId();
+        keepUndo(command, current);
     }
     const std::set<std::string> refusedKeys = send.empty() ? std::set<std::string>{}
                                                            : sendAll(command, changes, current);
@@ -603,10 +632,40 @@ std::vector<KeyOutcome> Session::change(const std::string &command, const exchan
         else
             o.result = o.after == asked ? KeyOutcome::Set : KeyOutcome::ReadBackDifferent;
         if (send.count(k))
-            recordChange(o);
+            recordChange(k, o.before, o.asked, o.after, o.word());
         outcomes.push_back(std::move(o));
     }
     return outcomes;
+}
+
+const std::string &Session::gatewayId()
+{
+    if (!gatewayId_) {
+        const auto reply = config("identification", exchange::communicationQuery(), "reply");
+        gatewayId_ = identification(reply) ? printable(reply) : "(not an identification: " + received(reply) + ")";
+    }
+    return *gatewayId_;
+}
+
+void Session::keepUndo(const std::string &command, const exchange::GatewaySettings &current)
+{
+    if (command != "restore")
+        return;
+    const std::string path = exchange::undoProfilePath(o_.record, o_.port);
+    std::string error;
+    if (exchange::writeNewFile(path, exchange::profileJson(current).dump(2) + "\n", &error))
+        progress(command + ": the gateway's settings before are kept in " + path);
+    else if (recordError_.empty())
+        recordError_ = "undo profile: " + error;
+}
+
+void Session::recordChange(const std::string &key, const Json &before, const Json &asked, const Json &after,
+                           const std::string &result)
+{
+    std::string error;
+    const exchange::ChangeEntry e{"nx260ctl", o_.port, gatewayId(), key, before, asked, after, result};
+    if (!exchange::appendRecord(o_.record, exchange::recordLine(e), &error) && recordError_.empty())
+        recordError_ = "record: " + error;
 }
 
 exchange::GatewaySettings Session::readProfile(const std::string &command, const std::string &file)
@@ -691,7 +750,11 @@ int Session::set()
 int Session::reset()
 {
     need(0, "reset");
+    gatewayId();
     const auto reply = config("reset", exchange::parameterInitialization(), "acknowledgement");
+    recordChange("reset", nullptr, "QQS#RESET#", nullptr, refused(reply) ? "not_acknowledged" : "acknowledged");
+    if (refused(reply))
+        fail(Differs, "reset: not acknowledged (" + printable(reply) + ")");
     if (o_.json)
         emit({{"reply", printable(reply)}});
     else
@@ -775,6 +838,140 @@ int Session::diff()
             out_ << "no differences\n";
     }
     return keys.empty() ? Done : Differs;
+}
+
+// --- the record
+
+std::vector<Json> Session::recordLines()
+{
+    std::string error;
+    const auto all = exchange::readRecord(o_.record, &error);
+    if (!all)
+        fail(Usage, o_.words.front() + ": " + error);
+    std::vector<Json> out;
+    for (const Json &line : *all) {
+        const std::string time = line.value("time", "");
+        const std::string port = line.value("port", "");
+        if (o_.since && time < *o_.since)
+            continue;
+        if (!o_.ports.empty() && std::find(o_.ports.begin(), o_.ports.end(), port) == o_.ports.end())
+            continue;
+        out.push_back(line);
+    }
+    return out;
+}
+
+int Session::record()
+{
+    need(0, "record [--since DATE] [--port P] [--json]");
+    const auto entries = recordLines();
+    if (o_.json) {
+        emit(Json(entries));
+        return Done;
+    }
+    for (const Json &e : entries) {
+        out_ << e.value("time", "") << "  " << e.value("port", "") << "  " << e.value("key", "") << "  "
+             << exchange::valueText(e.value("before", Json())) << " -> " << exchange::valueText(e.value("asked", Json()))
+             << ", read back " << exchange::valueText(e.value("after", Json())) << ": " << e.value("result", "")
+             << "  (" << e.value("gateway", "") << "; " << e.value("user", "") << ", " << e.value("tool", "") << ")\n";
+    }
+    if (entries.empty())
+        out_ << "no changes recorded in " << o_.record << '\n';
+    return Done;
+}
+
+std::string html(const std::string &text)
+{
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '&': out += "&amp;"; break;
+        case '"': out += "&quot;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+int Session::report()
+{
+    need(1, "report FILE.html [--since DATE] [--port P]");
+    const auto entries = recordLines();
+    // Per gateway in the order first met: its latest identification, the
+    // last value read back per key, its HART instruments, its changes.
+    std::vector<std::string> order;
+    std::map<std::string, std::vector<const Json *>> byPort;
+    for (const Json &e : entries) {
+        const std::string port = e.value("port", "");
+        if (!byPort.count(port))
+            order.push_back(port);
+        byPort[port].push_back(&e);
+    }
+    std::ostringstream h;
+    h << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Commissioning report</title>\n"
+         "<style>body{font:11pt sans-serif;margin:1.5em}h1{font-size:16pt}h2{font-size:13pt;margin-top:1.2em}"
+         "table{border-collapse:collapse;margin:.3em 0}td,th{border:1px solid #888;padding:2px 6px;text-align:left}"
+         ".bad{color:#b00;font-weight:bold}@media print{body{margin:0}section{break-inside:avoid}}</style>"
+         "</head>\n<body>\n<h1>Commissioning report</h1>\n<p>Written "
+      << html(exchange::utcNow()) << " by nx260ctl " << NX260_VERSION << " from " << html(o_.record) << "; "
+      << order.size() << " gateway(s), " << entries.size() << " change(s).</p>\n";
+    for (const std::string &port : order) {
+        const auto &list = byPort[port];
+        std::map<std::string, Json> finalValues;
+        std::vector<std::string> keyOrder;
+        const Json *hart = nullptr;
+        for (const Json *e : list) {
+            const std::string key = e->value("key", "");
+            if (key == "hart.instruments") {
+                hart = e;
+                continue;
+            }
+            if (key == "reset")
+                continue;
+            if (!finalValues.count(key))
+                keyOrder.push_back(key);
+            const Json after = e->value("after", Json());
+            finalValues[key] = after.is_null() ? e->value("asked", Json()) : after;
+        }
+        h << "<section class=\"gateway\">\n<h2>" << html(port) << "</h2>\n<p>Identification: "
+          << html(list.back()->value("gateway", "")) << "</p>\n<h3>Final settings</h3>\n<table>\n";
+        for (const std::string &k : keyOrder)
+            h << "<tr><th>" << html(k) << "</th><td>" << html(exchange::valueText(finalValues[k])) << "</td></tr>\n";
+        h << "</table>\n<h3>HART instruments found</h3>\n";
+        if (!hart) {
+            h << "<p>No HART scan recorded.</p>\n";
+        } else {
+            h << "<table>\n<tr><th>address</th><th>manufacturer</th><th>device type</th><th>device id</th></tr>\n";
+            for (const Json &i : hart->value("after", Json::array()))
+                h << "<tr><td>" << i.value("address", 0) << "</td><td>" << i.value("manufacturer_id", 0) << "</td><td>"
+                  << i.value("device_type", 0) << "</td><td>" << i.value("device_id", 0) << "</td></tr>\n";
+            h << "</table>\n";
+        }
+        h << "<h3>Changes</h3>\n<table class=\"changes\">\n<tr><th>time (UTC)</th><th>key</th><th>before</th>"
+             "<th>asked</th><th>read back</th><th>result</th><th>by</th></tr>\n";
+        for (const Json *e : list) {
+            const std::string result = e->value("result", "");
+            const bool ok = result == "set" || result == "set_unverified" || result == "acknowledged" || result == "found";
+            h << "<tr><td>" << html(e->value("time", "")) << "</td><td>" << html(e->value("key", "")) << "</td><td>"
+              << html(exchange::valueText(e->value("before", Json()))) << "</td><td>"
+              << html(exchange::valueText(e->value("asked", Json()))) << "</td><td>"
+              << html(e->value("key", "") == "hart.instruments" ? "" : exchange::valueText(e->value("after", Json())))
+              << "</td><td" << (ok ? "" : " class=\"bad\"") << ">" << html(result) << "</td><td>"
+              << html(e->value("user", "") + ", " + e->value("tool", "")) << "</td></tr>\n";
+        }
+        h << "</table>\n</section>\n";
+    }
+    h << "</body></html>\n";
+    std::string error;
+    if (!exchange::writeNewFile(o_.words[1], h.str(), &error))
+        fail(OutputError, "report: " + error);
+    if (o_.json)
+        emit({{"file", o_.words[1]}, {"gateways", order.size()}, {"changes", entries.size()}});
+    else
+        out_ << "wrote " << o_.words[1] << '\n';
+    return Done;
 }
 
 // --- HART
@@ -951,15 +1148,16 @@ int Session::hartScan()
         const auto id = hart::command0Identity(*reply);
         if (!id)
             continue;
-        if (o_.json) {
-            found.push_back(identityJson(a, *id));
-        } else {
+        found.push_back(identityJson(a, *id));
+        if (!o_.json) {
             out_ << "address " << a << ": manufacturer_id " << int(id->identity.manufacturerId) << ", device_type "
                  << int(id->identity.deviceType) << ", preambles " << int(id->preambles) << ", device_id "
                  << id->deviceIdNumber << std::endl;
         }
         ++count;
     }
+    // Not a change, but the commissioning report lists what was found.
+    recordChange("hart.instruments", nullptr, nullptr, found, "found");
     if (count == 0)
         fail(NoReply, "hart scan: no instrument answered command 0 at addresses " + std::to_string(o_.from) + ".."
                           + std::to_string(o_.to) + " (" + std::to_string(o_.timeout.count()) + " ms each)");
@@ -993,7 +1191,8 @@ int Session::run()
     static const std::map<std::string, Handler> commands = {
         {"info", &Session::info},       {"show", &Session::show},       {"set", &Session::set},
         {"reset", &Session::reset},     {"backup", &Session::backup},   {"restore", &Session::restore},
-        {"diff", &Session::diff},       {"hart", &Session::hartCommand},
+        {"diff", &Session::diff},       {"hart", &Session::hartCommand}, {"record", &Session::record},
+        {"report", &Session::report},
     };
     const auto it = commands.find(command);
     if (it == commands.end())
@@ -1013,7 +1212,10 @@ int Session::run()
         fail(Usage, "--capture: this build cannot capture (it was built without libpcap)");
 #endif
     }
-    return (this->*(it->second))();
+    const int code = (this->*(it->second))();
+    if (!recordError_.empty())
+        fail(OutputError, recordError_);
+    return code;
 }
 
 } // namespace
@@ -1062,18 +1264,6 @@ std::vector<std::string> portList(const Options &o, const std::string &envPort)
     return ports;
 }
 
-// A port as part of a file name: "/dev/ttyUSB0" gives "dev_ttyUSB0".
-std::string portForFile(const std::string &port)
-{
-    std::string out;
-    for (char c : port) {
-        const bool plain = std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.';
-        if (plain || !out.empty())
-            out += plain ? c : '_';
-    }
-    return out.empty() ? "port" : out;
-}
-
 std::vector<std::string> lines(const std::string &text)
 {
     std::vector<std::string> out;
@@ -1111,7 +1301,7 @@ int runMany(const Options &o, const std::vector<std::string> &ports, std::ostrea
             one.port = ports[i];
             for (std::string &w : one.words) {
                 for (size_t at; (at = w.find("{port}")) != std::string::npos;)
-                    w.replace(at, 6, portForFile(ports[i]));
+                    w.replace(at, 6, exchange::fileSafe(ports[i]));
             }
             const int code = runOne(one, outcomes[i].out, outcomes[i].err);
             std::lock_guard<std::mutex> g(lock);
@@ -1178,8 +1368,9 @@ int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &e
     int code = Done;
     try {
         Options o = parseArgs(args, envPort);
-        const std::vector<std::string> ports = portList(o, envPort);
-        if (ports.size() > 1 || !o.portsFile.empty()) {
+        const bool readsRecord = !o.words.empty() && (o.words[0] == "record" || o.words[0] == "report");
+        const std::vector<std::string> ports = readsRecord ? std::vector<std::string>{} : portList(o, envPort);
+        if (ports.size() > 1 || (!o.portsFile.empty() && !readsRecord)) {
             code = runMany(o, ports, out, err);
         } else {
             o.port = ports.empty() ? std::string() : ports.front();
