@@ -910,7 +910,7 @@ int Session::report()
         byPort[port].push_back(&e);
     }
     std::ostringstream h;
-    h << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Commissioning report</title>\n"
+    h << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"/><title>Commissioning report</title>\n"
          "<style>body{font:11pt sans-serif;margin:1.5em}h1{font-size:16pt}h2{font-size:13pt;margin-top:1.2em}"
          "table{border-collapse:collapse;margin:.3em 0}td,th{border:1px solid #888;padding:2px 6px;text-align:left}"
          ".bad{color:#b00;font-weight:bold}@media print{body{margin:0}section{break-inside:avoid}}</style>"
