@@ -206,6 +206,7 @@ void TForm1::Button1Click()
         return;
     }
     PortIsOpen = true;
+    m_systemRead = m_instrumentsRead = false;
     ui->Button1->setText(QStringLiteral("Close"));
     Monitor->portOpened();
 }
@@ -263,6 +264,8 @@ void TForm1::sendConfig(const std::vector<uint8_t> &request, int32_t pending, in
     Exchange.pendingReply = pending;
     Exchange.timeoutKind = timeoutKind;
     Exchange.requestName = name;
+    if (pending == exchange::PendingAck)
+        recordSet(name, request, written);
     // A full count for every request: time left over from an earlier one
     // would report a time-out before the gateway could answer this one.
     Timer3->Restart(exchange::kWatchdogIntervalMs);
@@ -635,6 +638,8 @@ void TForm1::decodeConfig(bool instruments)
     if (error)
         showMessage(latin1(*error));
     Exchange.pendingReply = exchange::PendingNone;
+    if (!error)
+        settingsDecoded(instruments);
 }
 
 // ------------------------------------------------------------ monitor host
