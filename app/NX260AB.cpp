@@ -18,6 +18,7 @@
 #include "FormControls.h"
 #include "HartReplies.h"
 #include "PortReconnect.h"
+#include "OpenHint.h"
 #include "QtOwnerQueue.h"
 #include "SettingsControls.h"
 #include "SettleQueue.h"
@@ -34,25 +35,13 @@ QString latin1(const std::string &s)
     return QString::fromLatin1(s.data(), qsizetype(s.size()));
 }
 
-QString openFailureText(const SerialComm::ECommsError &e)
+QString openFailureText(const SerialComm::ECommsError &e, const std::string &portName)
 {
     QString text = QString::fromStdString(e.what());
-    const int err = e.systemError();
-    if (err != 0) {
+    if (e.systemError() != 0)
         text += QStringLiteral("\n\n") + QString::fromStdString(e.reason());
-#ifdef _WIN32
-        // A Windows error code: the port is held by another program.
-        if (err == 5 || err == 32) // ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION
-            text += QStringLiteral("\nAnother program holds this port; close it and try again.");
-#else
-        if (err == EACCES || err == EPERM)
-            text += QStringLiteral(
-                "\nYour user may not use serial ports: add it to the 'dialout' group "
-                "(sudo usermod -aG dialout $USER), then log out and back in.");
-        else if (err == EBUSY || err == EWOULDBLOCK)
-            text += QStringLiteral("\nAnother program holds this port; close it and try again.");
-#endif
-    }
+    if (const std::string hint = SerialComm::openFailureHint(e, portName); !hint.empty())
+        text += (e.systemError() != 0 ? QStringLiteral("\n") : QStringLiteral("\n\n")) + QString::fromStdString(hint);
     return text;
 }
 
@@ -230,10 +219,11 @@ void TForm1::Button1Click()
     try {
         Comm1->OpenPort();
     } catch (const SerialComm::ECommsError &e) {
-        showMessage(openFailureText(e));
+        showMessage(openFailureText(e, Comm1->CommName()));
         return;
     }
     PortIsOpen = true;
+    m_systemRead = m_instrumentsRead = false;
     ui->Button1->setText(QStringLiteral("Close"));
     Monitor->portOpened();
     Reconnect->opened(ui->SPREALCOM->currentText());
@@ -312,6 +302,8 @@ void TForm1::sendConfig(const std::vector<uint8_t> &request, int32_t pending, in
     Exchange.pendingReply = pending;
     Exchange.timeoutKind = timeoutKind;
     Exchange.requestName = name;
+    if (pending == exchange::PendingAck)
+        recordSet(name, request, written);
     // A full count for every request: time left over from an earlier one
     // would report a time-out before the gateway could answer this one.
     Timer3->Restart(exchange::kWatchdogIntervalMs);
@@ -685,6 +677,8 @@ void TForm1::decodeConfig(bool instruments)
     if (error)
         showMessage(latin1(*error));
     Exchange.pendingReply = exchange::PendingNone;
+    if (!error)
+        settingsDecoded(instruments);
 }
 
 // ------------------------------------------------------------ monitor host

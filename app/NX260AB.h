@@ -153,4 +153,10 @@ private:
     SettleQueue *m_settle = nullptr;
     std::optional<hart::Identity> m_hartIdentity;
     uint8_t m_hartPreambleCount = 0; // shown only
+
+    // Profiles and the commissioning record (ProfileActions.cpp).
+    void settingsDecoded(bool instruments);
+    void recordSet(const char *name, const std::vector<uint8_t> &request, bool written);
+    bool m_systemRead = false, m_instrumentsRead = false; // since Open
+    bool m_readingForSave = false; // Save Profile asked to read both first
 };

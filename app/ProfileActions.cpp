@@ -7,10 +7,14 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QMenu>
+#include <QMessageBox>
+#include <QSettings>
 
+#include "ChangeRecord.h"
 #include "Profile.h"
 #include "FormControls.h"
 #include "SettingsControls.h"
+#include "TrafficMonitor.h"
 
 namespace {
 
@@ -33,6 +37,23 @@ void TForm1::buildProfileActions()
 
 void TForm1::SaveProfileClick()
 {
+    // A profile of a form never filled from the gateway holds the defaults.
+    if (!(m_systemRead && m_instrumentsRead)) {
+        QMessageBox ask(QMessageBox::Question, QStringLiteral("Save Profile"),
+                        QStringLiteral("Read System parameters and the instrument table first?"),
+                        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, this);
+        ask.setInformativeText(QStringLiteral("The settings in the form were not read from the gateway since Open. "
+                                              "Yes reads them; choose Save Profile again when the form is filled. "
+                                              "No saves the form as it is."));
+        const int answer = ask.exec();
+        if (answer == QMessageBox::Yes && PortIsOpen) {
+            m_readingForSave = true;
+            Button23Click();
+            return;
+        }
+        if (answer != QMessageBox::No)
+            return;
+    }
     const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save Profile"), {}, kFilter);
     if (!path.isEmpty())
         saveProfile(path);
@@ -41,8 +62,35 @@ void TForm1::SaveProfileClick()
 void TForm1::LoadProfileClick()
 {
     const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Load Profile"), {}, kFilter);
-    if (!path.isEmpty())
-        loadProfile(path);
+    if (!path.isEmpty() && loadProfile(path))
+        showMessage(QStringLiteral("The profile is in the form; nothing was sent to the gateway. "
+                                   "Press each Set button to send its settings."));
+}
+
+void TForm1::settingsDecoded(bool instruments)
+{
+    (instruments ? m_instrumentsRead : m_systemRead) = true;
+    // Save Profile's reading: the instrument table follows the system parameters.
+    if (m_readingForSave && !instruments) {
+        Button2Click();
+    } else if (m_readingForSave) {
+        m_readingForSave = false;
+        if (Monitor)
+            Monitor->error(QStringLiteral("The settings were read from the gateway; Save Profile can save them now."));
+    }
+}
+
+void TForm1::recordSet(const char *name, const std::vector<uint8_t> &request, bool written)
+{
+    // The window does not wait for the acknowledgement: the line says what
+    // was sent, as sent.
+    const QString path = QSettings().value(QStringLiteral("record/file"),
+                                           QString::fromStdString(exchange::defaultRecordPath())).toString();
+    exchange::ChangeEntry e{"nx260-config", Comm1->CommName(), {}, name, nullptr,
+                            std::string(request.begin(), request.end()), nullptr, written ? "sent" : "not_sent"};
+    std::string error;
+    if (!exchange::appendRecord(path.toStdString(), exchange::recordLine(e), &error) && Monitor)
+        Monitor->error(QStringLiteral("The change was not recorded: %1").arg(QString::fromStdString(error)));
 }
 
 bool TForm1::saveProfile(const QString &path)

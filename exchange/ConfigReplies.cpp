@@ -2,7 +2,9 @@
 
 #include "StrictInt.h"
 
+#include <algorithm>
 #include <array>
+#include <span>
 #include <cstddef>
 
 namespace exchange {
@@ -89,6 +91,10 @@ SystemReply decodeSystemParameters(std::string_view receivedText)
         return result;
     if (r.find("RTM:"))
         r.text(0, 3, result.intervalText, s.interval);
+    std::optional<int> channels;
+    std::optional<std::string> channelsError;
+    if (KeyReader x(receivedText, channelsError); x.find("XH:") && x.index(0, 1, channels))
+        result.channels = channels;
     return result;
 }
 
@@ -109,6 +115,45 @@ InstrumentReply decodeInstrumentTable(std::string_view receivedText)
         r.text(4, 3, result.intervalText[row], s.interval);
     }
     return result;
+}
+
+namespace {
+
+struct KeyWidth {
+    std::string_view key;
+    size_t width;
+};
+
+bool holdsAll(std::string_view text, std::span<const KeyWidth> keys)
+{
+    if (!wholeTextReply(text))
+        return false;
+    return std::all_of(keys.begin(), keys.end(), [&](const KeyWidth &k) {
+        const size_t at = text.find(k.key);
+        return at != std::string_view::npos && at + k.key.size() + k.width <= text.size();
+    });
+}
+
+} // namespace
+
+bool wholeTextReply(std::string_view receivedText)
+{
+    while (!receivedText.empty() && (receivedText.back() == '\r' || receivedText.back() == '\n'))
+        receivedText.remove_suffix(1);
+    return !receivedText.empty() && receivedText.back() == '#';
+}
+
+bool wholeSystemReply(std::string_view receivedText)
+{
+    static constexpr KeyWidth kKeys[] = {{"MD:", 1},  {"C1:", 3},  {"BOA:", 2}, {"BOB:", 2},
+                                         {"DTA:", 1}, {"DTB:", 1}, {"RTM:", 3}};
+    return holdsAll(receivedText, kKeys);
+}
+
+bool wholeInstrumentReply(std::string_view receivedText)
+{
+    static constexpr KeyWidth kKeys[] = {{"T01:", 7}, {"T02:", 7}, {"T03:", 7}, {"T04:", 7}};
+    return holdsAll(receivedText, kKeys);
 }
 
 } // namespace exchange

@@ -24,6 +24,10 @@ struct SystemReply {
     std::optional<std::string> addressText;
     std::optional<std::string> intervalText;
     std::optional<std::string> error; // conversion message; decoding stopped there
+    // The channel model ("XH:", index into kChannelCounts) where the gateway
+    // reports it. Kept apart from `settings`: the window's form has never
+    // taken it from the reply.
+    std::optional<int> channels;
 };
 
 struct InstrumentReply {
@@ -34,5 +38,12 @@ struct InstrumentReply {
 
 SystemReply decodeSystemParameters(std::string_view receivedText);
 InstrumentReply decodeInstrumentTable(std::string_view receivedText);
+
+// Whether the text received so far is a whole reply: it ends with '#' and,
+// for the two queries, holds every key with all its characters. Half a
+// reply fails, so a reader that gets a split reply knows to wait for the rest.
+bool wholeTextReply(std::string_view receivedText);
+bool wholeSystemReply(std::string_view receivedText);
+bool wholeInstrumentReply(std::string_view receivedText);
 
 } // namespace exchange

@@ -429,7 +429,8 @@ std::vector<std::string> differingKeys(const GatewaySettings &gateway, const Gat
     GatewaySettings g = gateway, w = wanted;
     for (const SystemKey &k : kSystemKeys) {
         const auto &want = k.field(w.system);
-        if (k.info.reported && want && k.field(g.system) != want)
+        // The channel model compares only where the gateway reported it.
+        if ((k.info.reported || k.field(g.system)) && want && k.field(g.system) != want)
             out.emplace_back(k.info.name);
     }
     for (size_t row = 0; row < w.instruments.size(); ++row) {

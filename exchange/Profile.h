@@ -32,7 +32,7 @@ std::string valueText(const Json &value);
 
 // Every field that a reply reports and that is missing or outside its list
 // or range, by key; empty when the settings are usable. The channel model is
-// never reported and not checked.
+// not reported by every gateway and not checked.
 std::vector<std::string> unusableFields(const GatewaySettings &settings, bool system, bool instruments);
 
 // The present settings in the profile's shape: {"system": {...}} and/or
@@ -48,7 +48,8 @@ Json profileJson(const GatewaySettings &settings);
 std::optional<GatewaySettings> parseProfile(std::string_view text, std::string *error);
 
 // Keys whose values differ between the two, over the fields present in
-// `wanted` (the channel model is left out: the gateway never reports it).
+// `wanted`. The channel model counts only when `gateway` holds it: not every
+// gateway reports it.
 std::vector<std::string> differingKeys(const GatewaySettings &gateway, const GatewaySettings &wanted);
 
 } // namespace exchange

@@ -74,19 +74,20 @@ void SequentialExchange::setObserver(TrafficObserver observer)
     d->observer = std::move(observer);
 }
 
-ExchangeReply SequentialExchange::configRequest(const std::vector<uint8_t> &request, std::chrono::milliseconds timeout)
+ExchangeReply SequentialExchange::configRequest(const std::vector<uint8_t> &request, std::chrono::milliseconds timeout,
+                                                const WholeReply &whole)
 {
-    return exchange(request, Framing::QuietLine, timeout);
+    return exchange(request, Framing::QuietLine, timeout, whole, std::nullopt);
 }
 
 ExchangeReply SequentialExchange::hartRequest(const std::vector<uint8_t> &frame, std::chrono::milliseconds timeout,
                                               std::optional<std::chrono::milliseconds> firstByte)
 {
-    return exchange(frame, Framing::HartFrame, timeout, firstByte);
+    return exchange(frame, Framing::HartFrame, timeout, {}, firstByte);
 }
 
 ExchangeReply SequentialExchange::exchange(const std::vector<uint8_t> &request, Framing framing,
-                                           std::chrono::milliseconds timeout,
+                                           std::chrono::milliseconds timeout, const WholeReply &whole,
                                            std::optional<std::chrono::milliseconds> firstByte)
 {
     ExchangeReply reply;
@@ -117,7 +118,7 @@ ExchangeReply SequentialExchange::exchange(const std::vector<uint8_t> &request, 
         if (d->lost)
             return true;
         if (framing == Framing::QuietLine)
-            return d->chunks > 0;
+            return d->chunks > 0 && (!whole || whole(d->received));
         const auto frame = hart::readFrame(d->received.data(), d->received.size(), hart::Search::ReplyOnly);
         if (!frame || !frame->complete)
             return false;

@@ -56,7 +56,13 @@ public:
 
     void setObserver(TrafficObserver observer);
 
-    ExchangeReply configRequest(const std::vector<uint8_t> &request, std::chrono::milliseconds timeout);
+    // A configuration reply may come in several chunks. `whole` says when the
+    // bytes so far make the complete reply; until it holds, later chunks are
+    // joined and waited for within the time-out (NoReply with the bytes
+    // received when it never holds). Without it the first chunk is the reply.
+    using WholeReply = std::function<bool(const std::vector<uint8_t> &)>;
+    ExchangeReply configRequest(const std::vector<uint8_t> &request, std::chrono::milliseconds timeout,
+                                const WholeReply &whole = {});
     // With `firstByte`, a reply that has not begun by then is given up at
     // once; one that has begun still gets the whole time-out.
     ExchangeReply hartRequest(const std::vector<uint8_t> &frame, std::chrono::milliseconds timeout,
@@ -65,7 +71,7 @@ public:
 private:
     enum class Framing { QuietLine, HartFrame };
     ExchangeReply exchange(const std::vector<uint8_t> &request, Framing framing, std::chrono::milliseconds timeout,
-                           std::optional<std::chrono::milliseconds> firstByte = std::nullopt);
+                           const WholeReply &whole, std::optional<std::chrono::milliseconds> firstByte);
 
     struct State;
     std::unique_ptr<State> d;

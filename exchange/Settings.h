@@ -49,7 +49,7 @@ struct SystemSettings {
     std::optional<int> address;  // MODBUS slave address, 0..999
     PortSettings rs485a, rs485b;
     std::optional<int> interval; // communication interval, units of 100 ms, 0..999
-    std::optional<int> channels; // index into kChannelCounts; set only, never reported
+    std::optional<int> channels; // index into kChannelCounts; reported ("XH:") by some gateways only
     bool operator==(const SystemSettings &) const = default;
 };
 

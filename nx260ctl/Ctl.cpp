@@ -1,5 +1,6 @@
 #include "Ctl.h"
 
+#include "ChangeRecord.h"
 #include "ConfigReplies.h"
 #include "ConfigRequests.h"
 #include "HartFrames.h"
@@ -8,6 +9,7 @@
 #include "HartUnits.h"
 #include "net/NetName.h"
 #include "PortPresence.h"
+#include "OpenHint.h"
 #include "Profile.h"
 #include "SequentialExchange.h"
 #include "StrictInt.h"
@@ -17,6 +19,11 @@
 #endif
 
 #include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <condition_variable>
+#include <mutex>
 #include <charconv>
 #include <cstring>
 #include <limits>
@@ -26,6 +33,7 @@
 #include <iostream>
 #include <map>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -44,8 +52,8 @@ using exchange::Json;
 using std::chrono::milliseconds;
 
 const char kHelp[] =
-    "Usage: nx260ctl [--port NAME] [--baud N] [--parity none|odd|even] [--timeout MS] [--json]\n"
-    "                [--capture FILE] [--wait-port SECONDS] COMMAND ...\n"
+    "Usage: nx260ctl [--port NAME]... [--ports-file FILE] [--jobs N] [--baud N] [--parity none|odd|even]\n"
+    "                [--timeout MS] [--json] [--capture FILE] [--wait-port SECONDS] COMMAND ...\n"
     "Configures an NX260-HGW gateway and reads the HART instruments behind it.\n"
     "\n"
     "Commands:\n"
@@ -54,11 +62,19 @@ const char kHelp[] =
     "  set KEY=VALUE ...         sends each setting, waits for its acknowledgement (any reply;\n"
     "                            none is an error), re-queries and verifies\n"
     "  reset                     parameter initialization\n"
-    "  backup FILE               writes the gateway's settings as a profile\n"
+    "  backup FILE               writes the gateway's settings as a profile ({port} in FILE\n"
+    "                            stands for the port)\n"
     "  restore FILE              sends every setting of the profile that differs from the\n"
-    "                            gateway's, then verifies\n"
+    "                            gateway's, reads back and reports per key: unchanged, set,\n"
+    "                            set but read back different, not acknowledged\n"
     "  diff FILE                 lists the settings where the gateway and the profile differ\n"
-    "                            (exit 1 when any)\n"
+    "                            (exit 1 when any), or says \"no differences\"\n"
+    "  record [--since DATE] [--port P]  lists the commissioning record: every change made by\n"
+    "                            nx260ctl or the window, with time, user, gateway, value before,\n"
+    "                            asked and read back\n"
+    "  report FILE.html          writes a printable commissioning report from the record (per\n"
+    "                            gateway: identification, final settings, HART instruments found,\n"
+    "                            changes with times)\n"
     "  hart id                   HART command 0: manufacturer id, device type, preamble count,\n"
     "                            device id\n"
     "  hart read [--watch SEC]   command 0 (unless --identity is given) then command 3: loop\n"
@@ -78,21 +94,29 @@ const char kHelp[] =
     "Options:\n"
     "  --port NAME       COM1..COM12 as in the window, a device path, or a serial device\n"
     "                    server: tcp://HOST:PORT (raw TCP, line set up on the server) or\n"
-    "                    rfc2217://HOST:PORT (Telnet, line set from here); default $NX260_PORT\n"
+    "                    rfc2217://HOST:PORT (Telnet, line set from here); default $NX260_PORT.\n"
+    "                    Given more than once, the command runs on every gateway at once\n"
+    "  --ports-file FILE one port a line ('#' comments), as several --port\n"
+    "  --jobs N          with several ports, serve at most N at a time (default all)\n"
     "  --wait-port SEC   wait up to SEC seconds for the port to appear (an adapter plugged\n"
     "                    in, a device server reachable) before starting\n"
     "  --baud N          1200 2400 4800 9600 19200 38400 56000 115200 (default 9600)\n"
     "  --parity P        none, odd or even (default none)\n"
     "  --timeout MS      how long to wait for each reply (default 3000)\n"
-    "  --json            print one JSON document on stdout (--watch: one per reading)\n"
+    "  --json            print one JSON document on stdout (--watch: one per reading; several\n"
+    "                    ports: an array of {port, ok, exit_code, error, result})\n"
     "  --capture FILE    write the exchange as a pcap file\n"
+    "  --record FILE     the commissioning record (default\n"
+    "                    $XDG_STATE_HOME/nx260-config/changes.jsonl); restore keeps the\n"
+    "                    gateway's settings from before in undo/ beside it\n"
+    "  --since DATE      record, report: from this UTC time on (2026-12-10 or 2026-12-10T05:30)\n"
     "  --help, --version\n"
     "\n"
     "Keys:\n"
     "  mode (transparent|modbus)  address (0..999)  interval (0..999, units of 100 ms)\n"
     "  rs485a.baud, rs485b.baud (1200..115200 as listed)  rs485a.parity, rs485b.parity (none|odd|even)\n"
     "  rs485a.return_time, rs485b.return_time (the item text, e.g. 2_200MS, or its index 0..5)\n"
-    "  channels (1|2|4; set only: the gateway does not report it)\n"
+    "  channels (1|2|4; read back where the gateway reports it)\n"
     "  instrument.N.mode (master|secondary)  instrument.N.type (index)  instrument.N.preambles (4..9)\n"
     "  instrument.N.interval (0..999), N = 1..4\n"
     "\n"
@@ -100,8 +124,10 @@ const char kHelp[] =
     "          \"instruments\": [{\"row\": 1, ...}, ...]} with the keys above as nested members.\n"
     "\n"
     "Exit status: 0 done; 1 the gateway answered but differed (verify mismatch, diff found\n"
-    "differences, HART response code not 0, a reply that cannot be read); 2 usage or profile\n"
-    "error (nothing is sent); 3 port error (cannot open, lost); 4 no reply within the time-out.\n"
+    "differences, HART response code not 0, a reply that is incomplete, cannot be read or\n"
+    "answers something else); 2 usage or profile error (nothing is sent); 3 port error (cannot\n"
+    "open, lost); 4 no reply within the time-out; 5 the output could not be written. With\n"
+    "several ports: the highest of the gateways', each line prefixed with its port.\n"
     "Errors go to stderr, one line naming the request. set and restore report each\n"
     "acknowledged setting on stderr unless --json is given.\n";
 
@@ -125,7 +151,12 @@ constexpr int kHart5LastPolling = 15;
 constexpr milliseconds kScanWait{300};
 
 struct Options {
-    std::string port;
+    std::string port;               // the gateway this session serves
+    std::vector<std::string> ports; // every --port, in order
+    std::string portsFile;
+    std::string record = exchange::defaultRecordPath();
+    std::optional<std::string> since; // record: from this time on
+    int jobs = 0;                   // gateways served at once; 0: all
     uint32_t baud = 9600;
     SerialComm::TParity parity = SerialComm::TParity::None;
     milliseconds timeout{3000};
@@ -187,7 +218,7 @@ Options parseArgs(const std::vector<std::string> &args, const std::string &envPo
             return *n;
         };
         if (a == "--port") {
-            o.port = value();
+            o.ports.push_back(value());
         } else if (a == "--baud") {
             const std::string v = value();
             const auto n = exchange::strictToInt(v);
@@ -205,6 +236,14 @@ Options parseArgs(const std::vector<std::string> &args, const std::string &envPo
             o.timeoutGiven = true;
         } else if (a == "--wait-port") {
             o.waitPortSeconds = bounded(1, 86400);
+        } else if (a == "--ports-file") {
+            o.portsFile = value();
+        } else if (a == "--record") {
+            o.record = value();
+        } else if (a == "--since") {
+            o.since = value();
+        } else if (a == "--jobs") {
+            o.jobs = bounded(1, 1024);
         } else if (a == "--json") {
             o.json = true;
         } else if (a == "--capture") {
@@ -267,6 +306,32 @@ std::string printable(const std::vector<uint8_t> &bytes)
     return out;
 }
 
+std::string hexText(const std::vector<uint8_t> &bytes);
+
+// What came in, for an error message: the text, and the bytes in hex when
+// some are not text.
+std::string received(const std::vector<uint8_t> &bytes)
+{
+    const bool text = std::all_of(bytes.begin(), bytes.end(),
+                                  [](uint8_t b) { return (b >= 0x20 && b < 0x7F) || b == '\r' || b == '\n'; });
+    return text ? "\"" + printable(bytes) + "\"" : "bytes " + hexText(bytes);
+}
+
+// The gateway's answer to a request it could not carry out.
+bool refused(const std::vector<uint8_t> &reply)
+{
+    return std::string_view(reinterpret_cast<const char *>(reply.data()), reply.size()).starts_with("ERROR");
+}
+
+// An identification is a line of text ending in '#', not a refusal.
+bool identification(const std::vector<uint8_t> &reply)
+{
+    const std::string_view text(reinterpret_cast<const char *>(reply.data()), reply.size());
+    return exchange::wholeTextReply(text) && !refused(reply)
+        && std::all_of(reply.begin(), reply.end(),
+                       [](uint8_t b) { return (b >= 0x20 && b < 0x7F) || b == '\r' || b == '\n'; });
+}
+
 std::string hexText(const std::vector<uint8_t> &bytes)
 {
     std::string out;
@@ -305,6 +370,49 @@ void printLines(std::ostream &out, const std::vector<std::pair<std::string, std:
         out << key << std::string(width + 2 - key.size(), ' ') << value << '\n';
 }
 
+// Which sections a set of settings touches (the channel model is read back
+// from the system reply where the gateway reports it).
+bool touchesSystem(const exchange::GatewaySettings &s)
+{
+    exchange::GatewaySettings only;
+    only.system = s.system;
+    return !exchange::settingValues(only).empty();
+}
+
+bool touchesInstruments(const exchange::GatewaySettings &s)
+{
+    exchange::GatewaySettings only;
+    only.instruments = s.instruments;
+    return !exchange::settingValues(only).empty();
+}
+
+// What became of one setting of a set or restore.
+struct KeyOutcome {
+    enum Result { Unchanged, Set, SetUnverified, ReadBackDifferent, NotAcknowledged };
+    std::string key;
+    Json before, asked, after; // null where the gateway did not report it
+    Result result;
+
+    bool asAsked() const { return result == Unchanged || result == Set || result == SetUnverified; }
+    std::string text() const
+    {
+        switch (result) {
+        case Unchanged: return "unchanged";
+        case Set: return "set";
+        case SetUnverified: return "set (the gateway does not report it: not read back)";
+        case ReadBackDifferent: return "set but read back different (" + exchange::valueText(after) + ")";
+        case NotAcknowledged: return "not acknowledged";
+        }
+        return {};
+    }
+    std::string word() const
+    {
+        static const char *const kWords[] = {"unchanged", "set", "set_unverified", "read_back_different",
+                                             "not_acknowledged"};
+        return kWords[result];
+    }
+};
+
 class Session {
 public:
     Session(const Options &o, std::ostream &out, std::ostream &err) : o_(o), out_(out), err_(err) {}
@@ -315,7 +423,10 @@ private:
     // --- port and exchanges
     void openPort();
     void waitForPort();
-    std::vector<uint8_t> config(const std::string &command, const exchange::Bytes &request, const std::string &what);
+    // What a configuration reply must hold to be whole.
+    enum class Expect { Text, System, Instruments };
+    std::vector<uint8_t> config(const std::string &command, const exchange::Bytes &request, const std::string &what,
+                                Expect expect = Expect::Text);
     // The complete reply frame with a good checksum; nullopt only when
     // `firstByte` is given and no reply began in that time.
     std::optional<hart::Frame> hartExchange(const std::string &what, const hart::Bytes &frame,
@@ -323,9 +434,19 @@ private:
 
     // --- settings
     exchange::GatewaySettings query(const std::string &command, bool system, bool instruments);
-    void sendAll(const std::string &command, const exchange::GatewaySettings &change,
-                 const exchange::GatewaySettings &current);
-    void verify(const std::string &command, const exchange::GatewaySettings &wanted, bool system, bool instruments);
+    // Sends the groups of `change`; the keys whose request the gateway refused.
+    std::set<std::string> sendAll(const std::string &command, const exchange::GatewaySettings &change,
+                                  const exchange::GatewaySettings &current);
+    // Reads the gateway, sends `wanted` (or only what differs), reads back and
+    // says per key what became of it; every key sent is recorded.
+    std::vector<KeyOutcome> change(const std::string &command, const exchange::GatewaySettings &wanted,
+                                   bool onlyDiffering);
+    // The record: the gateway's identification (asked once), an undo
+    // profile before a restore, one line per change.
+    const std::string &gatewayId();
+    void keepUndo(const std::string &command, const exchange::GatewaySettings &current);
+    void recordChange(const std::string &key, const Json &before, const Json &asked, const Json &after,
+                      const std::string &result);
     exchange::GatewaySettings readProfile(const std::string &command, const std::string &file);
 
     // --- commands
@@ -337,6 +458,9 @@ private:
     int restore();
     int diff();
     int hartCommand();
+    int record();
+    int report();
+    std::vector<Json> recordLines(); // the record, filtered by --since and --port
     int hartId();
     int hartRead();
     int hartSend();
@@ -359,6 +483,8 @@ private:
     exchange::SequentialExchange link_;
     bool open_ = false;
     std::vector<uint8_t> lastFrame_; // the last HART reply frame, delimiter .. checksum
+    std::optional<std::string> gatewayId_;
+    std::string recordError_; // the first line that could not be written
 #ifdef NX_HAVE_CAPTURE
     std::unique_ptr<capture::PcapWriter> capture_;
 #endif
@@ -384,7 +510,9 @@ void Session::openPort()
         std::string reason = e.what();
         if (e.systemError() != 0)
             reason += " (" + e.reason() + ")";
-        fail(PortError, "cannot open port " + o_.port + ": " + reason);
+        std::string hint = SerialComm::openFailureHint(e, o_.port);
+        std::replace(hint.begin(), hint.end(), '\n', ' ');
+        fail(PortError, "cannot open port " + o_.port + ": " + reason + (hint.empty() ? "" : ". " + hint));
     }
     open_ = true;
 }
@@ -412,17 +540,29 @@ void Session::waitForPort()
 }
 
 std::vector<uint8_t> Session::config(const std::string &command, const exchange::Bytes &request,
-                                     const std::string &what)
+                                     const std::string &what, Expect expect)
 {
     openPort();
     const std::string name = command + ": " + printable(request);
-    const exchange::ExchangeReply r = link_.configRequest(request, o_.timeout);
+    auto text = [](const std::vector<uint8_t> &b) { return std::string_view(reinterpret_cast<const char *>(b.data()), b.size()); };
+    const exchange::SequentialExchange::WholeReply whole = [&](const std::vector<uint8_t> &b) {
+        switch (expect) {
+        case Expect::System: return exchange::wholeSystemReply(text(b));
+        case Expect::Instruments: return exchange::wholeInstrumentReply(text(b));
+        case Expect::Text: break;
+        }
+        return exchange::wholeTextReply(text(b));
+    };
+    const exchange::ExchangeReply r = link_.configRequest(request, o_.timeout, whole);
     switch (r.status) {
     case exchange::ReplyStatus::Ok: return r.bytes;
     case exchange::ReplyStatus::PortLost: fail(PortError, name + ": the port " + o_.port + " was lost");
     case exchange::ReplyStatus::NoReply: break;
     }
-    fail(NoReply, name + ": no " + what + " within " + std::to_string(o_.timeout.count()) + " ms");
+    const std::string within = " within " + std::to_string(o_.timeout.count()) + " ms";
+    if (!r.bytes.empty())
+        fail(Differs, name + ": incomplete " + what + within + "; received: " + received(r.bytes));
+    fail(NoReply, name + ": no " + what + within);
 }
 
 std::optional<hart::Frame> Session::hartExchange(const std::string &what, const hart::Bytes &frame,
@@ -459,9 +599,10 @@ exchange::GatewaySettings Session::query(const std::string &command, bool system
     exchange::GatewaySettings s;
     if (system) {
         const exchange::Bytes request = exchange::systemParameterQuery();
-        const auto bytes = config(command, request, "system parameters");
+        const auto bytes = config(command, request, "system parameters", Expect::System);
         const exchange::SystemReply r = exchange::decodeSystemParameters(std::string(bytes.begin(), bytes.end()));
         s.system = r.settings;
+        s.system.channels = r.channels;
         const auto bad = exchange::unusableFields(s, true, false);
         if (r.error || !bad.empty())
             fail(Differs, command + ": " + printable(request) + ": reply not understood ("
@@ -469,7 +610,7 @@ exchange::GatewaySettings Session::query(const std::string &command, bool system
     }
     if (instruments) {
         const exchange::Bytes request = exchange::instrumentQuery();
-        const auto bytes = config(command, request, "instrument table");
+        const auto bytes = config(command, request, "instrument table", Expect::Instruments);
         const exchange::InstrumentReply r = exchange::decodeInstrumentTable(std::string(bytes.begin(), bytes.end()));
         s.instruments = r.rows;
         const auto bad = exchange::unusableFields(s, false, true);
@@ -480,14 +621,15 @@ exchange::GatewaySettings Session::query(const std::string &command, bool system
     return s;
 }
 
-void Session::sendAll(const std::string &command, const exchange::GatewaySettings &change,
-                      const exchange::GatewaySettings &current)
+std::set<std::string> Session::sendAll(const std::string &command, const exchange::GatewaySettings &change,
+                                       const exchange::GatewaySettings &current)
 {
     std::string problem;
     const auto requests = exchange::setRequests(change, current, &problem);
     if (!requests)
         fail(Usage, command + ": " + problem + ": cannot be encoded");
     const auto changed = exchange::settingValues(change);
+    std::set<std::string> refusedKeys;
     for (const exchange::SetRequest &q : *requests) {
         const auto reply = config(command, q.bytes, "acknowledgement");
         // Name the settings this request carried, as they were asked for.
@@ -496,32 +638,103 @@ void Session::sendAll(const std::string &command, const exchange::GatewaySetting
             const bool inGroup = key == q.name
                 || (q.name.starts_with("instrument.") && key.starts_with(q.name + "."))
                 || key == q.name + ".baud" || key == q.name + ".parity";
-            if (inGroup)
-                carried += (carried.empty() ? "" : " ") + key + "=" + exchange::valueText(value);
+            if (!inGroup)
+                continue;
+            carried += (carried.empty() ? "" : " ") + key + "=" + exchange::valueText(value);
+            if (refused(reply))
+                refusedKeys.insert(key);
         }
-        progress(command + ": " + carried + ": acknowledged (" + printable(reply) + ")");
+        progress(command + ": " + carried + (refused(reply) ? ": not acknowledged (" : ": acknowledged (")
+                 + printable(reply) + ")");
     }
+    return refusedKeys;
 }
 
-void Session::verify(const std::string &command, const exchange::GatewaySettings &wanted, bool system,
-                     bool instruments)
+std::vector<KeyOutcome> Session::change(const std::string &command, const exchange::GatewaySettings &wanted,
+                                        bool onlyDiffering)
 {
-    if (!system && !instruments)
-        return;
-    const exchange::GatewaySettings now = query(command, system, instruments);
-    const auto differing = exchange::differingKeys(now, wanted);
-    if (differing.empty())
-        return;
-    std::map<std::string, Json> reported;
+    const bool system = touchesSystem(wanted), instruments = touchesInstruments(wanted);
+    // Requests that carry several settings take the others from the gateway.
+    const exchange::GatewaySettings current = query(command, system, instruments);
+    const auto wantedValues = exchange::settingValues(wanted);
+
+    std::set<std::string> send;
+    if (onlyDiffering) {
+        for (const std::string &k : exchange::differingKeys(current, wanted))
+            send.insert(k);
+        // Where the gateway does not report the channel model, only sending it makes sure.
+        if (wanted.system.channels && !current.system.channels)
+            send.insert("channels");
+    } else {
+        for (const auto &kv : wantedValues)
+            send.insert(kv.first);
+    }
+    exchange::GatewaySettings changes;
+    for (const auto &[k, v] : wantedValues) {
+        std::string error;
+        if (send.count(k))
+            exchange::applySetting(changes, k, exchange::valueText(v), &error);
+    }
+    if (!send.empty()) {
+        gatewayId();
+        keepUndo(command, current);
+    }
+    const std::set<std::string> refusedKeys = send.empty() ? std::set<std::string>{}
+                                                           : sendAll(command, changes, current);
+    const exchange::GatewaySettings now = send.empty() ? current : query(command, system, instruments);
+
+    std::map<std::string, Json> before, after;
+    for (auto &[k, v] : exchange::settingValues(current))
+        before[k] = v;
     for (auto &[k, v] : exchange::settingValues(now))
-        reported[k] = v;
-    std::map<std::string, Json> asked;
-    for (auto &[k, v] : exchange::settingValues(wanted))
-        asked[k] = v;
-    const std::string &k = differing.front();
-    fail(Differs, command + ": verify: the gateway reports " + k + "=" + exchange::valueText(reported[k]) + ", not "
-                      + exchange::valueText(asked[k])
-                      + (differing.size() > 1 ? " (and " + std::to_string(differing.size() - 1) + " more)" : ""));
+        after[k] = v;
+    std::vector<KeyOutcome> outcomes;
+    for (const auto &[k, asked] : wantedValues) {
+        KeyOutcome o{k, before.count(k) ? before[k] : Json(nullptr), asked, after.count(k) ? after[k] : Json(nullptr),
+                     KeyOutcome::Unchanged};
+        if (!send.count(k))
+            o.result = KeyOutcome::Unchanged;
+        else if (refusedKeys.count(k))
+            o.result = KeyOutcome::NotAcknowledged;
+        else if (o.after.is_null())
+            o.result = KeyOutcome::SetUnverified;
+        else
+            o.result = o.after == asked ? KeyOutcome::Set : KeyOutcome::ReadBackDifferent;
+        if (send.count(k))
+            recordChange(k, o.before, o.asked, o.after, o.word());
+        outcomes.push_back(std::move(o));
+    }
+    return outcomes;
+}
+
+const std::string &Session::gatewayId()
+{
+    if (!gatewayId_) {
+        const auto reply = config("identification", exchange::communicationQuery(), "reply");
+        gatewayId_ = identification(reply) ? printable(reply) : "(not an identification: " + received(reply) + ")";
+    }
+    return *gatewayId_;
+}
+
+void Session::keepUndo(const std::string &command, const exchange::GatewaySettings &current)
+{
+    if (command != "restore")
+        return;
+    const std::string path = exchange::undoProfilePath(o_.record, o_.port);
+    std::string error;
+    if (exchange::writeNewFile(path, exchange::profileJson(current).dump(2) + "\n", &error))
+        progress(command + ": the gateway's settings before are kept in " + path);
+    else if (recordError_.empty())
+        recordError_ = "undo profile: " + error;
+}
+
+void Session::recordChange(const std::string &key, const Json &before, const Json &asked, const Json &after,
+                           const std::string &result)
+{
+    std::string error;
+    const exchange::ChangeEntry e{"nx260ctl", o_.port, gatewayId(), key, before, asked, after, result};
+    if (!exchange::appendRecord(o_.record, exchange::recordLine(e), &error) && recordError_.empty())
+        recordError_ = "record: " + error;
 }
 
 exchange::GatewaySettings Session::readProfile(const std::string &command, const std::string &file)
@@ -538,27 +751,13 @@ exchange::GatewaySettings Session::readProfile(const std::string &command, const
     return *settings;
 }
 
-// Which sections a set of settings touches (the channel model is in none:
-// the gateway does not report it).
-bool touchesSystem(const exchange::GatewaySettings &s)
-{
-    exchange::GatewaySettings only;
-    only.system = s.system;
-    only.system.channels.reset();
-    return !exchange::settingValues(only).empty();
-}
-
-bool touchesInstruments(const exchange::GatewaySettings &s)
-{
-    exchange::GatewaySettings only;
-    only.instruments = s.instruments;
-    return !exchange::settingValues(only).empty();
-}
-
 int Session::info()
 {
     need(0, "info");
     const auto reply = config("info", exchange::communicationQuery(), "reply");
+    if (!identification(reply))
+        fail(Differs, "info: " + printable(exchange::communicationQuery()) + ": not an identification; received: "
+                          + received(reply));
     if (o_.json)
         emit({{"identification", printable(reply)}});
     else
@@ -602,20 +801,29 @@ int Session::set()
                                     &error))
             fail(Usage, "set: " + error);
     }
-    const bool system = touchesSystem(change), instruments = touchesInstruments(change);
-    // Requests that carry several settings take the others from the gateway.
-    const exchange::GatewaySettings current = query("set", system, instruments);
-    sendAll("set", change, current);
-    verify("set", change, system, instruments);
+    const auto outcomes = this->change("set", change, false);
+    const auto bad = std::find_if(outcomes.begin(), outcomes.end(), [](const KeyOutcome &o) { return !o.asAsked(); });
+    if (bad != outcomes.end()) {
+        const auto more = std::count_if(outcomes.begin(), outcomes.end(), [](const KeyOutcome &o) { return !o.asAsked(); }) - 1;
+        const std::string rest = more > 0 ? " (and " + std::to_string(more) + " more)" : "";
+        if (bad->result == KeyOutcome::NotAcknowledged)
+            fail(Differs, "set: " + bad->key + "=" + exchange::valueText(bad->asked) + ": not acknowledged" + rest);
+        fail(Differs, "set: verify: the gateway reports " + bad->key + "=" + exchange::valueText(bad->after) + ", not "
+                          + exchange::valueText(bad->asked) + rest);
+    }
     if (o_.json)
-        emit(exchange::settingsJson(change, system || change.system.channels, instruments));
+        emit(exchange::settingsJson(change, touchesSystem(change), touchesInstruments(change)));
     return Done;
 }
 
 int Session::reset()
 {
     need(0, "reset");
+    gatewayId();
     const auto reply = config("reset", exchange::parameterInitialization(), "acknowledgement");
+    recordChange("reset", nullptr, "QQS#RESET#", nullptr, refused(reply) ? "not_acknowledged" : "acknowledged");
+    if (refused(reply))
+        fail(Differs, "reset: not acknowledged (" + printable(reply) + ")");
     if (o_.json)
         emit({{"reply", printable(reply)}});
     else
@@ -644,32 +852,27 @@ int Session::restore()
 {
     need(1, "restore FILE");
     const exchange::GatewaySettings wanted = readProfile("restore", o_.words[1]);
-    const bool system = touchesSystem(wanted), instruments = touchesInstruments(wanted);
-    const exchange::GatewaySettings current = query("restore", system, instruments);
-
-    // Only what differs goes out; the channel model is never reported, so a
-    // profile that holds it always sends it.
-    exchange::GatewaySettings change;
-    change.system.channels = wanted.system.channels;
-    for (const std::string &key : exchange::differingKeys(current, wanted)) {
-        for (const auto &[k, v] : exchange::settingValues(wanted)) {
-            std::string error;
-            if (k == key)
-                exchange::applySetting(change, k, exchange::valueText(v), &error);
-        }
-    }
-    sendAll("restore", change, current);
-    verify("restore", wanted, system, instruments);
-    const auto sent = exchange::settingValues(change);
+    const auto outcomes = change("restore", wanted, true);
+    bool asAsked = true;
     if (o_.json) {
-        Json keys = Json::array();
-        for (const auto &[k, v] : sent)
-            keys.push_back(k);
-        emit({{"changed", keys}});
+        Json keys = Json::array(), changed = Json::array();
+        for (const KeyOutcome &k : outcomes) {
+            keys.push_back({{"key", k.key}, {"before", k.before}, {"asked", k.asked}, {"after", k.after},
+                            {"result", k.word()}});
+            if (k.result != KeyOutcome::Unchanged && k.asAsked())
+                changed.push_back(k.key);
+            asAsked = asAsked && k.asAsked();
+        }
+        emit({{"changed", changed}, {"keys", keys}});
     } else {
-        out_ << (sent.empty() ? "nothing to change" : std::to_string(sent.size()) + " setting(s) changed") << '\n';
+        std::vector<std::pair<std::string, std::string>> lines;
+        for (const KeyOutcome &k : outcomes) {
+            lines.emplace_back(k.key, k.text());
+            asAsked = asAsked && k.asAsked();
+        }
+        printLines(out_, lines);
     }
-    return Done;
+    return asAsked ? Done : Differs;
 }
 
 int Session::diff()
@@ -683,18 +886,161 @@ int Session::diff()
     for (auto &[k, v] : exchange::settingValues(wanted))
         w[k] = v;
     const auto keys = exchange::differingKeys(gateway, wanted);
+    // A key the profile holds and the gateway does not report cannot be compared.
+    std::vector<std::string> unreported;
+    for (const auto &[k, v] : w)
+        if (!g.count(k))
+            unreported.push_back(k);
     if (o_.json) {
         Json list = Json::array();
         for (const std::string &k : keys)
             list.push_back({{"key", k}, {"gateway", g[k]}, {"profile", w[k]}});
-        emit({{"differences", list}});
+        emit({{"differences", list}, {"not_reported", unreported}});
     } else {
         std::vector<std::pair<std::string, std::string>> lines;
         for (const std::string &k : keys)
             lines.emplace_back(k, "gateway " + exchange::valueText(g[k]) + ", profile " + exchange::valueText(w[k]));
+        for (const std::string &k : unreported)
+            lines.emplace_back(k, "not reported by the gateway, profile " + exchange::valueText(w[k]));
         printLines(out_, lines);
+        if (keys.empty())
+            out_ << "no differences\n";
     }
     return keys.empty() ? Done : Differs;
+}
+
+// --- the record
+
+std::vector<Json> Session::recordLines()
+{
+    std::string error;
+    const auto all = exchange::readRecord(o_.record, &error);
+    if (!all)
+        fail(Usage, o_.words.front() + ": " + error);
+    std::vector<Json> out;
+    for (const Json &line : *all) {
+        const std::string time = line.value("time", "");
+        const std::string port = line.value("port", "");
+        if (o_.since && time < *o_.since)
+            continue;
+        if (!o_.ports.empty() && std::find(o_.ports.begin(), o_.ports.end(), port) == o_.ports.end())
+            continue;
+        out.push_back(line);
+    }
+    return out;
+}
+
+int Session::record()
+{
+    need(0, "record [--since DATE] [--port P] [--json]");
+    const auto entries = recordLines();
+    if (o_.json) {
+        emit(Json(entries));
+        return Done;
+    }
+    for (const Json &e : entries) {
+        out_ << e.value("time", "") << "  " << e.value("port", "") << "  " << e.value("key", "") << "  "
+             << exchange::valueText(e.value("before", Json())) << " -> " << exchange::valueText(e.value("asked", Json()))
+             << ", read back " << exchange::valueText(e.value("after", Json())) << ": " << e.value("result", "")
+             << "  (" << e.value("gateway", "") << "; " << e.value("user", "") << ", " << e.value("tool", "") << ")\n";
+    }
+    if (entries.empty())
+        out_ << "no changes recorded in " << o_.record << '\n';
+    return Done;
+}
+
+std::string html(const std::string &text)
+{
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '&': out += "&amp;"; break;
+        case '"': out += "&quot;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+int Session::report()
+{
+    need(1, "report FILE.html [--since DATE] [--port P]");
+    const auto entries = recordLines();
+    // Per gateway in the order first met: its latest identification, the
+    // last value read back per key, its HART instruments, its changes.
+    std::vector<std::string> order;
+    std::map<std::string, std::vector<const Json *>> byPort;
+    for (const Json &e : entries) {
+        const std::string port = e.value("port", "");
+        if (!byPort.count(port))
+            order.push_back(port);
+        byPort[port].push_back(&e);
+    }
+    std::ostringstream h;
+    h << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"/><title>Commissioning report</title>\n"
+         "<style>body{font:11pt sans-serif;margin:1.5em}h1{font-size:16pt}h2{font-size:13pt;margin-top:1.2em}"
+         "table{border-collapse:collapse;margin:.3em 0}td,th{border:1px solid #888;padding:2px 6px;text-align:left}"
+         ".bad{color:#b00;font-weight:bold}@media print{body{margin:0}section{break-inside:avoid}}</style>"
+         "</head>\n<body>\n<h1>Commissioning report</h1>\n<p>Written "
+      << html(exchange::utcNow()) << " by nx260ctl " << NX260_VERSION << " from " << html(o_.record) << "; "
+      << order.size() << " gateway(s), " << entries.size() << " change(s).</p>\n";
+    for (const std::string &port : order) {
+        const auto &list = byPort[port];
+        std::map<std::string, Json> finalValues;
+        std::vector<std::string> keyOrder;
+        const Json *hart = nullptr;
+        for (const Json *e : list) {
+            const std::string key = e->value("key", "");
+            if (key == "hart.instruments") {
+                hart = e;
+                continue;
+            }
+            if (key == "reset")
+                continue;
+            if (!finalValues.count(key))
+                keyOrder.push_back(key);
+            const Json after = e->value("after", Json());
+            finalValues[key] = after.is_null() ? e->value("asked", Json()) : after;
+        }
+        h << "<section class=\"gateway\">\n<h2>" << html(port) << "</h2>\n<p>Identification: "
+          << html(list.back()->value("gateway", "")) << "</p>\n<h3>Final settings</h3>\n<table>\n";
+        for (const std::string &k : keyOrder)
+            h << "<tr><th>" << html(k) << "</th><td>" << html(exchange::valueText(finalValues[k])) << "</td></tr>\n";
+        h << "</table>\n<h3>HART instruments found</h3>\n";
+        if (!hart) {
+            h << "<p>No HART scan recorded.</p>\n";
+        } else {
+            h << "<table>\n<tr><th>address</th><th>manufacturer</th><th>device type</th><th>device id</th></tr>\n";
+            for (const Json &i : hart->value("after", Json::array()))
+                h << "<tr><td>" << i.value("address", 0) << "</td><td>" << i.value("manufacturer_id", 0) << "</td><td>"
+                  << i.value("device_type", 0) << "</td><td>" << i.value("device_id", 0) << "</td></tr>\n";
+            h << "</table>\n";
+        }
+        h << "<h3>Changes</h3>\n<table class=\"changes\">\n<tr><th>time (UTC)</th><th>key</th><th>before</th>"
+             "<th>asked</th><th>read back</th><th>result</th><th>by</th></tr>\n";
+        for (const Json *e : list) {
+            const std::string result = e->value("result", "");
+            const bool ok = result == "set" || result == "set_unverified" || result == "acknowledged" || result == "found";
+            h << "<tr><td>" << html(e->value("time", "")) << "</td><td>" << html(e->value("key", "")) << "</td><td>"
+              << html(exchange::valueText(e->value("before", Json()))) << "</td><td>"
+              << html(exchange::valueText(e->value("asked", Json()))) << "</td><td>"
+              << html(e->value("key", "") == "hart.instruments" ? "" : exchange::valueText(e->value("after", Json())))
+              << "</td><td" << (ok ? "" : " class=\"bad\"") << ">" << html(result) << "</td><td>"
+              << html(e->value("user", "") + ", " + e->value("tool", "")) << "</td></tr>\n";
+        }
+        h << "</table>\n</section>\n";
+    }
+    h << "</body></html>\n";
+    std::string error;
+    if (!exchange::writeNewFile(o_.words[1], h.str(), &error))
+        fail(OutputError, "report: " + error);
+    if (o_.json)
+        emit({{"file", o_.words[1]}, {"gateways", order.size()}, {"changes", entries.size()}});
+    else
+        out_ << "wrote " << o_.words[1] << '\n';
+    return Done;
 }
 
 // --- HART
@@ -796,6 +1142,8 @@ int Session::hartRead()
         }
         if (!o_.watchSeconds)
             return Done;
+        if (!out_)
+            fail(OutputError, "cannot write the output");
         // Readings keep their pace however long each exchange took.
         std::this_thread::sleep_until(start + std::chrono::seconds(*o_.watchSeconds) * (round + 1));
     }
@@ -863,12 +1211,11 @@ int Session::hartScan()
             last = kMaxPolling;
         if (tty)
             err_ << "\r" << std::string(48, ' ') << "\r" << std::flush;
-        if (o_.json) {
-            Json j = identityJson(address, *c0);
-            j["polling_address"] = polling;
-            j["hart_revision"] = c0->universalRevision;
-            found.push_back(j);
-        } else {
+        Json j = identityJson(address, *c0);
+        j["polling_address"] = polling;
+        j["hart_revision"] = c0->universalRevision;
+        found.push_back(j);
+        if (!o_.json) {
             out_ << "address " << address << " (polling " << polling << "): manufacturer_id "
                  << int(c0->identity.manufacturerId) << ", device_type " << int(c0->identity.deviceType)
                  << ", preambles " << int(c0->minPreambles) << ", device_id " << hart::deviceIdNumber(c0->identity)
@@ -878,6 +1225,8 @@ int Session::hartScan()
     }
     if (tty)
         err_ << "\r" << std::string(48, ' ') << "\r" << std::flush;
+    // Not a change, but the commissioning report lists what was found.
+    recordChange("hart.instruments", nullptr, nullptr, found, "found");
     if (count == 0)
         fail(NoReply, "hart scan: no instrument answered command 0 at polling addresses " + std::to_string(first) + "-"
                           + std::to_string(last) + " (" + std::to_string(wait.count()) + " ms each)");
@@ -1015,7 +1364,8 @@ int Session::run()
     static const std::map<std::string, Handler> commands = {
         {"info", &Session::info},       {"show", &Session::show},       {"set", &Session::set},
         {"reset", &Session::reset},     {"backup", &Session::backup},   {"restore", &Session::restore},
-        {"diff", &Session::diff},       {"hart", &Session::hartCommand},
+        {"diff", &Session::diff},       {"hart", &Session::hartCommand}, {"record", &Session::record},
+        {"report", &Session::report},
     };
     const auto it = commands.find(command);
     if (it == commands.end())
@@ -1035,7 +1385,10 @@ int Session::run()
         fail(Usage, "--capture: this build cannot capture (it was built without libpcap)");
 #endif
     }
-    return (this->*(it->second))();
+    const int code = (this->*(it->second))();
+    if (!recordError_.empty())
+        fail(OutputError, recordError_);
+    return code;
 }
 
 } // namespace
@@ -1044,6 +1397,134 @@ const char *helpText()
 {
     return kHelp;
 }
+
+namespace {
+
+// One gateway: its command's output on `out`, its one-line error on `err`.
+int runOne(const Options &o, std::ostream &out, std::ostream &err)
+{
+    try {
+        Session session(o, out, err);
+        return session.run();
+    } catch (const Failure &f) {
+        out.flush();
+        err << "nx260ctl: " << f.message << std::endl;
+        return f.code;
+    }
+}
+
+// The ports named by --port and --ports-file (one a line, '#' comments), or
+// the environment's.
+std::vector<std::string> portList(const Options &o, const std::string &envPort)
+{
+    std::vector<std::string> ports = o.ports;
+    if (!o.portsFile.empty()) {
+        std::ifstream in(o.portsFile);
+        if (!in)
+            fail(Usage, "--ports-file: cannot read " + o.portsFile);
+        for (std::string line; std::getline(in, line);) {
+            line = line.substr(0, line.find('#'));
+            const size_t first = line.find_first_not_of(" \t\r");
+            if (first == std::string::npos)
+                continue;
+            ports.push_back(line.substr(first, line.find_last_not_of(" \t\r") - first + 1));
+        }
+        if (ports.empty())
+            fail(Usage, "--ports-file: " + o.portsFile + " names no port");
+    }
+    if (ports.empty() && !envPort.empty())
+        ports.push_back(envPort);
+    return ports;
+}
+
+std::vector<std::string> lines(const std::string &text)
+{
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        out.push_back(line);
+    return out;
+}
+
+// Runs the command on every port at once (at most o.jobs at a time) and
+// prints each gateway's result in the order the ports were given, as soon as
+// it and those before it are done. Exit: the highest of the gateways'.
+int runMany(const Options &o, const std::vector<std::string> &ports, std::ostream &out, std::ostream &err)
+{
+    const std::string command = o.words.empty() ? "" : o.words.front();
+    const bool namesFile = std::any_of(o.words.begin(), o.words.end(),
+                                       [](const std::string &w) { return w.find("{port}") != std::string::npos; });
+    if (command == "backup" && !namesFile)
+        fail(Usage, "backup: with several ports the file name needs {port}");
+    if (o.watchSeconds)
+        fail(Usage, "--watch: one port at a time");
+
+    struct Outcome {
+        std::ostringstream out, err;
+        int code = -1;
+        bool done = false;
+    };
+    std::vector<Outcome> outcomes(ports.size());
+    std::mutex lock;
+    std::condition_variable finished;
+    std::atomic<size_t> next{0};
+    auto worker = [&] {
+        for (size_t i; (i = next++) < ports.size();) {
+            Options one = o;
+            one.port = ports[i];
+            for (std::string &w : one.words) {
+                for (size_t at; (at = w.find("{port}")) != std::string::npos;)
+                    w.replace(at, 6, exchange::fileSafe(ports[i]));
+            }
+            const int code = runOne(one, outcomes[i].out, outcomes[i].err);
+            std::lock_guard<std::mutex> g(lock);
+            outcomes[i].code = code;
+            outcomes[i].done = true;
+            finished.notify_all();
+        }
+    };
+    const size_t jobs = std::min(ports.size(), o.jobs > 0 ? size_t(o.jobs) : ports.size());
+    std::vector<std::thread> threads;
+    for (size_t j = 0; j < jobs; ++j)
+        threads.emplace_back(worker);
+
+    int highest = Done;
+    Json docs = Json::array();
+    for (size_t i = 0; i < ports.size(); ++i) {
+        {
+            std::unique_lock<std::mutex> g(lock);
+            finished.wait(g, [&] { return outcomes[i].done; });
+        }
+        const Outcome &r = outcomes[i];
+        highest = std::max(highest, r.code);
+        const std::string text = r.out.str();
+        std::string error;
+        for (const std::string &line : lines(r.err.str()))
+            if (line.starts_with("nx260ctl: "))
+                error = line.substr(10);
+        if (o.json) {
+            Json result = nullptr;
+            if (!text.empty())
+                result = Json::parse(text, nullptr, false);
+            docs.push_back({{"port", ports[i]}, {"ok", r.code == Done}, {"exit_code", r.code},
+                            {"error", error.empty() ? Json(nullptr) : Json(error)}, {"result", result}});
+            continue;
+        }
+        for (const std::string &line : lines(text))
+            out << ports[i] << ": " << line << '\n';
+        out.flush();
+        for (const std::string &line : lines(r.err.str()))
+            err << ports[i] << ": " << line << '\n';
+        err.flush();
+    }
+    for (std::thread &t : threads)
+        t.join();
+    if (o.json)
+        out << docs.dump(2) << '\n';
+    return highest;
+}
+
+} // namespace
 
 int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &err, const std::string &envPort)
 {
@@ -1057,15 +1538,31 @@ int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &e
             return Done;
         }
     }
+    int code = Done;
     try {
-        const Options o = parseArgs(args, envPort);
-        Session session(o, out, err);
-        return session.run();
+        Options o = parseArgs(args, envPort);
+        const bool readsRecord = !o.words.empty() && (o.words[0] == "record" || o.words[0] == "report");
+        const std::vector<std::string> ports = readsRecord ? std::vector<std::string>{} : portList(o, envPort);
+        if (ports.size() > 1 || (!o.portsFile.empty() && !readsRecord)) {
+            code = runMany(o, ports, out, err);
+        } else {
+            o.port = ports.empty() ? std::string() : ports.front();
+            code = runOne(o, out, err);
+        }
     } catch (const Failure &f) {
         out.flush();
         err << "nx260ctl: " << f.message << std::endl;
-        return f.code;
+        code = f.code;
     }
+    // A result that did not reach its reader (full disk, closed pipe) is no result.
+    errno = 0;
+    out.flush();
+    if (!out) {
+        const int e = errno;
+        err << "nx260ctl: cannot write the output" << (e ? std::string(" (") + std::strerror(e) + ")" : "") << std::endl;
+        return OutputError;
+    }
+    return code;
 }
 
 } // namespace nx260ctl

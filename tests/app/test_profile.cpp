@@ -4,11 +4,15 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <fstream>
+
 #include "../FormLookup.h"
+#include "ChangeRecord.h"
 #include "NX260AB.h"
 #include "TestSupport.h"
 #include "WindowSetup.h"
@@ -41,6 +45,7 @@ private slots:
     void badFileChangesNothing_data();
     void badFileChangesNothing();
     void unsavableControlWritesNothing();
+    void saveOffersToReadAndSetsAreRecorded();
 };
 
 void TestProfile::menuOrder()
@@ -121,6 +126,50 @@ void TestProfile::unsavableControlWritesNothing()
     QVERIFY(!QFile::exists(path));
     QCOMPARE(messages.texts().size(), 1);
     QVERIFY2(messages.texts().first().contains("system.interval"), qPrintable(messages.texts().first()));
+}
+
+// Save Profile before anything was read asks first and, on Yes, reads the
+// system parameters and then the instrument table. A Set click is recorded.
+void TestProfile::saveOffersToReadAndSetsAreRecorded()
+{
+    PtyPeer peer;
+    QVERIFY(peer.ok());
+    TForm1 w;
+    ui(w).SPREALCOM->setCurrentText(peer.slavePath());
+    w.Button1Click();
+    QVERIFY(w.PortIsOpen);
+    QString asked;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            asked = box->text();
+            box->button(QMessageBox::Yes)->click();
+        }
+    });
+    answer.start(5);
+    w.findChild<QAction *>("SaveProfileAction")->trigger();
+    QCOMPARE(peer.readQuiet(), std::string("QQQ#QX1#"));
+    QCOMPARE(asked, QStringLiteral("Read System parameters and the instrument table first?"));
+    peer.write("QX1#MD:1#C1:007#BOA:300#BOB:300#DTA:2#DTB:2#RTM:010#");
+    QCOMPARE(peer.readQuiet(1000, 5000), std::string("QQQ#QH00#")); // after the settle and decode
+    QCOMPARE(ui(w).Edit14->text(), QStringLiteral("007"));
+
+    const std::string record = exchange::defaultRecordPath();
+    const auto lines = [&] {
+        std::vector<nlohmann::json> out;
+        std::ifstream in(record);
+        for (std::string l; std::getline(in, l);)
+            out.push_back(nlohmann::json::parse(l));
+        return out;
+    };
+    const size_t before = lines().size();
+    QTest::mouseClick(ui(w).Button29, Qt::LeftButton);
+    QTRY_COMPARE(lines().size(), before + 1);
+    const auto line = lines().back();
+    QCOMPARE(line["tool"], "nx260-config");
+    QCOMPARE(line["port"], peer.slavePath().toStdString());
+    QCOMPARE(line["asked"], "QQS#ADR:007#");
+    QCOMPARE(line["result"], "sent");
 }
 
 QTEST_MAIN(TestProfile)

@@ -14,6 +14,8 @@
 #include <pcap/pcap.h>
 #endif
 
+#include <QXmlStreamReader>
+
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -69,11 +71,18 @@ std::string writeFile(const QTemporaryDir &dir, const char *name, const std::str
     return path;
 }
 
+int gw0run(const std::string &record, const std::string &html)
+{
+    std::ostringstream out, err;
+    return nx260ctl::run({"--record", record, "report", html}, out, err);
+}
+
 } // namespace
 
 class TstNx260ctl : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void infoAndShow();
     void hartInfo();
     void hartScanWait();
@@ -89,8 +98,22 @@ private slots:
     void silentGatewayTimesOut();
     void portErrors();
     void captureWritesEachExchange();
+    void splitReplyIsReadWhole();
+    void incompleteOrForeignReplyIsExit1();
+    void outputWriteFailureIsAnError();
+    void channelModelReadBackAndCompared();
+    void manyGatewaysRestoreAndRecord();
+    void recordSurvivesKill();
     void manPageNamesWhatHelpNames();
 };
+
+// Changes are recorded; keep them out of the user's own record.
+void TstNx260ctl::initTestCase()
+{
+    static QTemporaryDir state;
+    QVERIFY(state.isValid());
+    qputenv("XDG_STATE_HOME", state.path().toUtf8());
+}
 
 void TstNx260ctl::infoAndShow()
 {
@@ -209,13 +232,17 @@ void TstNx260ctl::backupChangeRestoreDiff()
     const uint64_t before = gw.requests();
     r = gw.run({"restore", profile});
     QCOMPARE(r.code, 0);
-    // Two queries, three set requests (rs485b, mode, instrument 2), two queries to verify.
-    QCOMPARE(gw.requests() - before, uint64_t(7));
+    // Two queries, the identification for the record, three set requests
+    // (rs485b, mode, instrument 2), two queries to verify.
+    QCOMPARE(gw.requests() - before, uint64_t(8));
     QVERIFY(gw.sim().state() == saved);
+    QVERIFY2(r.out.find("mode                    set\n") != std::string::npos, r.out.c_str());
+    QVERIFY(r.out.find("address                 unchanged\n") != std::string::npos);
 
     r = gw.run({"diff", "--json", profile});
     QCOMPARE(r.code, 0);
-    QCOMPARE(Json::parse(r.out), Json::parse(R"({"differences":[]})"));
+    QCOMPARE(Json::parse(r.out), Json::parse(R"({"differences":[],"not_reported":[]})"));
+    QVERIFY(gw.run({"diff", profile}).out.ends_with("no differences\n"));
 }
 
 void TstNx260ctl::badProfileSendsNothing_data()
@@ -431,6 +458,10 @@ void TstNx260ctl::portErrors()
     std::ostringstream out, err;
     QCOMPARE(nx260ctl::run({"--port", "/nonexistent/tty", "info"}, out, err), 3);
     QVERIFY(err.str().starts_with("nx260ctl: cannot open port /nonexistent/tty"));
+    // The window's hints: which device a COM name is here.
+    err.str({});
+    QCOMPARE(nx260ctl::run({"--port", "COM40", "info"}, out, err), 3);
+    QVERIFY2(err.str().find("COM40 is /dev/ttyS39 on this system.") != std::string::npos, err.str().c_str());
     QCOMPARE(nx260ctl::run({"info"}, out, err), 2); // no port at all
 
     sim::Options o;
@@ -466,6 +497,205 @@ void TstNx260ctl::captureWritesEachExchange()
     QVERIFY(r.err.find("this build cannot capture") != std::string::npos);
     QCOMPARE(gw.requests(), uint64_t(0));
 #endif
+}
+
+// A reply in two parts, 250 ms apart, is read whole: nothing decoded from
+// half, and no command reads the previous reply's tail.
+void TstNx260ctl::splitReplyIsReadWhole()
+{
+    Gateway plain;
+    sim::Options o;
+    o.faults.split = true;
+    Gateway split(o);
+    QVERIFY(plain.started() && split.started());
+    const Result whole = plain.run({"--json", "show"});
+    Result r = split.run({"--json", "show"});
+    QCOMPARE(r.code, 0);
+    QCOMPARE(Json::parse(r.out), Json::parse(whole.out));
+    r = split.run({"info"});
+    QCOMPARE(r.out, plain.run({"info"}).out);
+    // A set's acknowledgement and the read-back after it, all split.
+    r = split.run({"set", "address=77", "instrument.3.interval=5"});
+    QVERIFY2(r.code == 0, r.err.c_str());
+    QVERIFY2(r.err.find("acknowledged (SET ADR OK#)") != std::string::npos, r.err.c_str());
+    QCOMPARE(split.sim().state().slaveAddress, 77);
+}
+
+void TstNx260ctl::incompleteOrForeignReplyIsExit1()
+{
+    sim::Options o;
+    o.faults.split = true;
+    Gateway split(o);
+    o.faults = {};
+    o.faults.garbage = true;
+    Gateway garbage(o);
+    QVERIFY(split.started() && garbage.started());
+    // The second part comes after the time-out: what came is shown.
+    Result r = split.run({"--timeout", "100", "show", "system"});
+    QCOMPARE(r.code, 1);
+    QVERIFY2(r.err.find("QQQ#QX1#: incomplete system parameters within 100 ms; received: \"QX1#MD:") != std::string::npos,
+             r.err.c_str());
+    QVERIFY(r.out.empty());
+    for (const char *command : {"info", "show"}) {
+        r = garbage.run({"--timeout", "300", command});
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.find("received: bytes ") != std::string::npos || r.err.find("not an identification") != std::string::npos,
+                 r.err.c_str());
+        QVERIFY(r.out.empty());
+    }
+}
+
+void TstNx260ctl::outputWriteFailureIsAnError()
+{
+    Gateway gw;
+    QVERIFY(gw.started());
+    std::ofstream full("/dev/full");
+    std::ostringstream err;
+    QCOMPARE(nx260ctl::run({"show"}, full, err, gw.sim().slavePath()), 5);
+    QVERIFY2(err.str().starts_with("nx260ctl: cannot write the output"), err.str().c_str());
+
+    // A closed pipe: the program says so instead of dying of SIGPIPE.
+    Gateway hart(transparent());
+    QVERIFY(hart.started());
+    QProcess p;
+    p.start("bash", {"-c", "set -o pipefail; \"$@\" | true", "_", QStringLiteral(NX260CTL_EXE), "--port",
+                     QString::fromStdString(hart.sim().slavePath()), "hart", "scan"});
+    QVERIFY(p.waitForFinished(20000));
+    QCOMPARE(p.exitCode(), 5); // 141 when killed by SIGPIPE
+    QVERIFY(p.readAllStandardError().startsWith("nx260ctl: cannot write the output"));
+}
+
+void TstNx260ctl::channelModelReadBackAndCompared()
+{
+    QTemporaryDir dir;
+    Gateway gw;
+    QVERIFY(gw.started());
+    QCOMPARE(gw.run({"set", "channels=4"}).code, 0);
+    QCOMPARE(gw.sim().state().channelModel, 2);
+    QCOMPARE(Json::parse(gw.run({"--json", "show", "system"}).out)["system"]["channels"], 4);
+    const std::string profile = dir.filePath("p.json").toStdString();
+    QCOMPARE(gw.run({"backup", profile}).code, 0);
+    QCOMPARE(gw.run({"set", "channels=2"}).code, 0);
+    const Result r = gw.run({"diff", profile});
+    QCOMPARE(r.code, 1);
+    QCOMPARE(r.out, std::string("channels  gateway 2, profile 4\n"));
+    QCOMPARE(gw.run({"restore", profile}).code, 0);
+    QCOMPARE(gw.sim().state().channelModel, 2);
+}
+
+namespace {
+
+struct Farm {
+    std::vector<std::unique_ptr<Gateway>> gateways;
+    std::vector<std::string> args; // --port ... for each
+};
+
+Farm farm(int n, const std::function<void(int, sim::Options &)> &tune)
+{
+    Farm f;
+    for (int i = 0; i < n; ++i) {
+        sim::Options o;
+        tune(i, o);
+        f.gateways.push_back(std::make_unique<Gateway>(o));
+        f.args.insert(f.args.end(), {"--port", f.gateways.back()->sim().slavePath()});
+    }
+    return f;
+}
+
+std::vector<Json> recordOf(const std::string &path)
+{
+    std::vector<Json> lines;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(Json::parse(line)); // throws on a torn line
+    return lines;
+}
+
+} // namespace
+
+// Eight gateways at once, one silent and one split: the others restore,
+// verify and record; the report lists each.
+void TstNx260ctl::manyGatewaysRestoreAndRecord()
+{
+    QTemporaryDir dir;
+    const std::string profile = writeFile(dir, "site.json", R"({"format":"nx260-profile","version":1,
+        "system":{"address":42,"rs485a":{"baud":19200,"parity":"even"}},"instruments":[{"row":2,"interval":7}]})");
+    const std::string record = dir.filePath("changes.jsonl").toStdString();
+    Farm f = farm(8, [](int i, sim::Options &o) {
+        o.faults.silent = i == 2;
+        o.faults.split = i == 5;
+    });
+    std::vector<std::string> args = f.args;
+    args.insert(args.end(), {"--timeout", "1000", "--record", record, "--json", "restore", profile});
+    std::ostringstream out, err;
+    QCOMPARE(nx260ctl::run(args, out, err), 4); // the highest: the silent gateway's
+    const Json docs = Json::parse(out.str());
+    QCOMPARE(docs.size(), size_t(8));
+    for (int i = 0; i < 8; ++i) {
+        const Json &d = docs[size_t(i)];
+        QCOMPARE(d["port"], f.gateways[size_t(i)]->sim().slavePath());
+        QCOMPARE(d["exit_code"].get<int>(), i == 2 ? 4 : 0);
+        if (i == 2)
+            continue;
+        QCOMPARE(d["result"]["changed"], Json::parse(R"(["address","rs485a.baud","rs485a.parity","instrument.2.interval"])"));
+        const sim::GatewayState s = f.gateways[size_t(i)]->sim().state();
+        QVERIFY(s.slaveAddress == 42 && s.baudA == 4 && s.parityA == 2 && s.instruments[1].interval == 7);
+    }
+    const auto lines = recordOf(record);
+    QCOMPARE(lines.size(), size_t(7 * 4)); // four keys on each gateway that answered
+    for (const Json &l : lines) {
+        QCOMPARE(l["result"], "set");
+        QVERIFY(l["time"].get<std::string>().ends_with("Z") && l["gateway"].get<std::string>().starts_with("NX260-HGW"));
+        QCOMPARE(l["after"], l["asked"]);
+    }
+    QCOMPARE(std::count_if(lines.begin(), lines.end(), [&](const Json &l) { return l["key"] == "address"; }), 7);
+
+    // The report: one section per gateway that was changed, well-formed.
+    const std::string html = dir.filePath("report.html").toStdString();
+    QCOMPARE(gw0run(record, html), 0);
+    QFile file(QString::fromStdString(html));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QXmlStreamReader xml(&file);
+    int sections = 0, changeRows = 0;
+    bool inChanges = false;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (xml.isStartElement() && xml.name() == u"section")
+            ++sections;
+        if (xml.isStartElement() && xml.name() == u"table")
+            inChanges = xml.attributes().value("class") == u"changes";
+        if (xml.isStartElement() && xml.name() == u"td" && inChanges)
+            ++changeRows;
+    }
+    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+    QCOMPARE(sections, 7);
+    QCOMPARE(changeRows, 28 * 7); // seven cells a change
+}
+
+// A kill in the middle of a run leaves only whole lines in the record.
+void TstNx260ctl::recordSurvivesKill()
+{
+    QTemporaryDir dir;
+    const std::string record = dir.filePath("changes.jsonl").toStdString();
+    // The gateways finish one after another: the kill lands between them.
+    Farm f = farm(4, [](int i, sim::Options &o) { o.faults.slowMs = 40 + 400 * i; });
+    QStringList args;
+    for (const std::string &a : f.args)
+        args << QString::fromStdString(a);
+    args << "--record" << QString::fromStdString(record) << "set" << "address=9" << "rs485b.baud=1200"
+         << "instrument.1.interval=3" << "instrument.2.interval=4" << "instrument.3.interval=5";
+    QProcess p;
+    p.start(QStringLiteral(NX260CTL_EXE), args);
+    QVERIFY(p.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(QString::fromStdString(record)).size() > 0, 20000);
+    p.kill();
+    p.waitForFinished();
+    QVERIFY(p.exitStatus() == QProcess::CrashExit);
+    std::ifstream in(record, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    QVERIFY(text.ends_with('\n'));
+    const auto lines = recordOf(record);
+    QVERIFY(!lines.empty() && lines.size() < 4 * 5);
 }
 
 // Every option, command and key of --help appears in the man page.
