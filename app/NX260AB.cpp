@@ -17,6 +17,7 @@
 #include "FormControls.h"
 #include "HartReplies.h"
 #include "QtOwnerQueue.h"
+#include "Remembered.h"
 #include "SettingsControls.h"
 #include "SettleQueue.h"
 #include "StrictInt.h"
@@ -80,6 +81,8 @@ TForm1::TForm1(QWidget *parent, TForm1Options options) : QWidget(parent), ui(std
     Timer3->SetGate(gate);
 
     buildForm(this, *ui);
+    m_memory = new Remembered(this);
+    m_remember = options.rememberChoices;
     buildProfileActions();
     Monitor = new TrafficMonitor(this, *this);
     Monitor->addDiagnostics(ui->GroupBox10, ui->HartValuesGrid, ui->Button16);
@@ -88,6 +91,11 @@ TForm1::TForm1(QWidget *parent, TForm1Options options) : QWidget(parent), ui(std
     ui->Root->addWidget(Monitor->statusBar());
     wireControls();
     FormCreate();
+    if (m_remember) {
+        const QString note = m_memory->restore();
+        if (!note.isEmpty())
+            Monitor->error(note);
+    }
 }
 
 TForm1::~TForm1()
@@ -142,6 +150,8 @@ void TForm1::closeEvent(QCloseEvent *e)
     if (Comm1->IsOpen())
         Comm1->ClosePort();
     PortIsOpen = false;
+    if (m_remember)
+        m_memory->save();
     QWidget::closeEvent(e);
 }
 

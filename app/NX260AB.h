@@ -18,6 +18,7 @@
 class QComboBox;
 class QLineEdit;
 class QtOwnerQueue;
+class Remembered;
 class SettleQueue;
 class TTimer;
 class TrafficMonitor;
@@ -27,6 +28,9 @@ struct FormControls;
 // automated runs of thousands of exchanges shorten the receive pause.
 struct TForm1Options {
     int receivePauseMs = exchange::kReceivePauseMs;
+    // Restore the engineer's choices at start and keep them at close (the
+    // program does; tests opt in).
+    bool rememberChoices = false;
 };
 
 class TForm1 : public QWidget, private MonitorHost {
@@ -144,6 +148,8 @@ private:
 
     std::unique_ptr<FormControls> ui;
     SettleQueue *m_settle = nullptr;
+    Remembered *m_memory = nullptr;
+    bool m_remember = false;
     std::optional<hart::Identity> m_hartIdentity;
     uint8_t m_hartPreambleCount = 0; // shown only
 };

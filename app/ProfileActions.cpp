@@ -10,7 +10,9 @@
 
 #include "Profile.h"
 #include "FormControls.h"
+#include "Remembered.h"
 #include "SettingsControls.h"
+#include "SettleQueue.h"
 
 namespace {
 
@@ -28,19 +30,22 @@ void TForm1::buildProfileActions()
     connect(load, &QAction::triggered, this, [this] { inTurn(&TForm1::LoadProfileClick); });
     ui->FileMenu->insertAction(ui->QuitAction, save);
     ui->FileMenu->insertAction(ui->QuitAction, load);
+    m_memory->addRecentMenu(ui->FileMenu, ui->QuitAction, [this](const QString &path) {
+        m_settle->run([this, path] { loadProfile(path); });
+    });
     ui->FileMenu->insertSeparator(ui->QuitAction);
 }
 
 void TForm1::SaveProfileClick()
 {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save Profile"), {}, kFilter);
+    const QString path = QFileDialog::getSaveFileName(this, tr("Save Profile"), m_memory->profileFolder(), kFilter);
     if (!path.isEmpty())
         saveProfile(path);
 }
 
 void TForm1::LoadProfileClick()
 {
-    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Load Profile"), {}, kFilter);
+    const QString path = QFileDialog::getOpenFileName(this, tr("Load Profile"), m_memory->profileFolder(), kFilter);
     if (!path.isEmpty())
         loadProfile(path);
 }
@@ -59,6 +64,7 @@ bool TForm1::saveProfile(const QString &path)
         showMessage(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
         return false;
     }
+    m_memory->profileUsed(path);
     return true;
 }
 
@@ -78,5 +84,6 @@ bool TForm1::loadProfile(const QString &path)
         return false;
     }
     showSettings(*this, *settings);
+    m_memory->profileUsed(path);
     return true;
 }

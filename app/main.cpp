@@ -52,7 +52,7 @@ int main(int argc, char *argv[])
     describeOptions(parser, portOption);
     parser.process(app);
 
-    TForm1 form;
+    TForm1 form(nullptr, TForm1Options{.rememberChoices = true});
     if (parser.isSet(portOption)) {
         if (auto *port = form.findChild<QComboBox *>(QStringLiteral("SPREALCOM")))
             port->setEditText(parser.value(portOption));
