@@ -12,6 +12,7 @@
 
 #include <cstring>
 
+#include "Captions.h"
 #include "ConfigReplies.h"
 #include "ConfigRequests.h"
 #include "FormControls.h"
@@ -42,14 +43,14 @@ QString openFailureText(const SerialComm::ECommsError &e)
 #ifdef _WIN32
         // A Windows error code: the port is held by another program.
         if (err == 5 || err == 32) // ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION
-            text += QStringLiteral("\nAnother program holds this port; close it and try again.");
+            text += QLatin1Char('\n') + TForm1::tr("Another program holds this port; close it and try again.");
 #else
         if (err == EACCES || err == EPERM)
-            text += QStringLiteral(
-                "\nYour user may not use serial ports: add it to the 'dialout' group "
-                "(sudo usermod -aG dialout $USER), then log out and back in.");
+            text += QLatin1Char('\n')
+                    + TForm1::tr("Your user may not use serial ports: add it to the 'dialout' group "
+                                 "(sudo usermod -aG dialout $USER), then log out and back in.");
         else if (err == EBUSY || err == EWOULDBLOCK)
-            text += QStringLiteral("\nAnother program holds this port; close it and try again.");
+            text += QLatin1Char('\n') + TForm1::tr("Another program holds this port; close it and try again.");
 #endif
     }
     return text;
@@ -129,6 +130,7 @@ void TForm1::wireControls()
     for (const auto &[button, handler] : wiring)
         connect(button, &QPushButton::clicked, this, [this, h = handler] { inTurn(h); });
     ui->Label4->onDoubleClick = [this] { inTurn(&TForm1::Label4DblClick); };
+    connect(ui->SPREALCOM, &QComboBox::currentTextChanged, Monitor, &TrafficMonitor::portChoiceChanged);
 }
 
 // ---------------------------------------------------------------- start-up
@@ -155,6 +157,15 @@ void TForm1::closeEvent(QCloseEvent *e)
     QWidget::closeEvent(e);
 }
 
+void TForm1::changeEvent(QEvent *e)
+{
+    if (e->type() == QEvent::LanguageChange) {
+        captions::retranslate(this);
+        Monitor->retranslate();
+    }
+    QWidget::changeEvent(e);
+}
+
 void TForm1::showMessage(const QString &text)
 {
     if (Monitor)
@@ -178,7 +189,7 @@ std::optional<int> TForm1::threeDigit(const QLineEdit *box, const QString &field
     if (!v)
         return std::nullopt;
     if (*v < 0 || *v > exchange::kThreeDigitMax) {
-        showMessage(QStringLiteral("%1 must be a number from 0 to %2.").arg(field).arg(exchange::kThreeDigitMax));
+        showMessage(tr("%1 must be a number from 0 to %2.").arg(field).arg(exchange::kThreeDigitMax));
         return std::nullopt;
     }
     return *v;
@@ -188,7 +199,7 @@ std::optional<int> TForm1::selectedIndex(const QComboBox *box, const QString &fi
 {
     const int i = box->currentIndex();
     if (i < 0) {
-        showMessage(QStringLiteral("%1: no item is selected. Choose one and press Set again.").arg(field));
+        showMessage(tr("%1: no item is selected. Choose one and press Set again.").arg(field));
         return std::nullopt;
     }
     return i;
@@ -200,7 +211,7 @@ void TForm1::Button1Click()
 {
     if (PortIsOpen) {
         PortIsOpen = false;
-        ui->Button1->setText(QStringLiteral("Open"));
+        captions::set(ui->Button1, QT_TRANSLATE_NOOP("Window", "Open"));
         Comm1->ClosePort();
         Monitor->portClosed();
         return;
@@ -211,7 +222,7 @@ void TForm1::Button1Click()
     if (!baud)
         return;
     if (*baud <= 0) {
-        showMessage(QStringLiteral("'%1' is not a valid baud rate").arg(baudText));
+        showMessage(tr("'%1' is not a valid baud rate").arg(baudText));
         return;
     }
     Comm1->SetBaudRate(static_cast<uint32_t>(*baud));
@@ -227,7 +238,7 @@ void TForm1::Button1Click()
         return;
     }
     PortIsOpen = true;
-    ui->Button1->setText(QStringLiteral("Close"));
+    captions::set(ui->Button1, QT_TRANSLATE_NOOP("Window", "Close"));
     Monitor->portOpened();
 }
 
@@ -243,12 +254,12 @@ void TForm1::Comm1RequestHangup(SerialComm::TComm *)
         Timer3->SetEnabled(false);
         Comm1->ClosePort();
         PortIsOpen = false;
-        ui->Button1->setText(QStringLiteral("Open"));
+        captions::set(ui->Button1, QT_TRANSLATE_NOOP("Window", "Open"));
         Monitor->portLost();
-        QString text = QStringLiteral("The serial port was lost (the device was unplugged or stopped responding). "
-                                      "It has been closed; check the connection and click Open.");
+        QString text = tr("The serial port was lost (the device was unplugged or stopped responding). "
+                          "It has been closed; check the connection and click Open.");
         if (awaited && !Exchange.requestName.empty())
-            text += QStringLiteral("\n\n%1 got no reply.").arg(QString::fromStdString(Exchange.requestName));
+            text += QStringLiteral("\n\n") + tr("%1 got no reply.").arg(QString::fromStdString(Exchange.requestName));
         showMessage(text);
     });
 }
@@ -435,14 +446,14 @@ void TForm1::Button53Click()
     if (!serial)
         return;
     if (*serial < 0 || *serial > exchange::kSerialMax) {
-        showMessage(QStringLiteral("PCBSN must be a number from 0 to %1.").arg(exchange::kSerialMax));
+        showMessage(tr("PCBSN must be a number from 0 to %1.").arg(exchange::kSerialMax));
         return;
     }
     const auto inspector = toInt(ui->JIANZHI->currentText());
     if (!inspector)
         return;
     if (*inspector < 0 || *inspector > exchange::kInspectorMax) {
-        showMessage(QStringLiteral("Inspector must be a number from 0 to %1.").arg(exchange::kInspectorMax));
+        showMessage(tr("Inspector must be a number from 0 to %1.").arg(exchange::kInspectorMax));
         return;
     }
     const std::string text = exchange::factorySerialRequest(*serial, *inspector);
@@ -465,7 +476,7 @@ std::optional<int> TForm1::preambles(int overhead)
         return std::nullopt;
     const int max = hart::kFrameArea - overhead;
     if (*p < 0 || *p > max) {
-        showMessage(QStringLiteral("Preamble Length must be a number from 0 to %1.").arg(max));
+        showMessage(tr("Preamble Length must be a number from 0 to %1.").arg(max));
         return std::nullopt;
     }
     return *p;
@@ -509,7 +520,7 @@ void TForm1::Button16Click()
     ui->Edit30->clear();
     // An all-zero address belongs to no instrument: nothing would answer.
     if (!m_hartIdentity) {
-        showMessage(QStringLiteral("Read the device (HART Device Parameter Query) first."));
+        showMessage(tr("Read the device (HART Device Parameter Query) first."));
         return;
     }
     const auto p = preambles(hart::kCommand3Overhead);
@@ -534,10 +545,10 @@ void TForm1::Button20Click()
         showMessage(QString::fromStdString(exchange::notAnIntegerMessage(entry.badText)));
         return;
     case hart::ManualEntry::TooManyBytes:
-        showMessage(QStringLiteral("At most 15 bytes can be sent by hand."));
+        showMessage(tr("At most 15 bytes can be sent by hand."));
         return;
     case hart::ManualEntry::LoneCharacter:
-        showMessage(QStringLiteral("Each byte needs two hex digits."));
+        showMessage(tr("Each byte needs two hex digits."));
         return;
     case hart::ManualEntry::Ok:
         break;

@@ -106,6 +106,8 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *e) override;
+    // A switch of language translates the captions again.
+    void changeEvent(QEvent *e) override;
 
 private:
     // MonitorHost

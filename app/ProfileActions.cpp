@@ -9,6 +9,7 @@
 #include <QMenu>
 
 #include "Profile.h"
+#include "Captions.h"
 #include "FormControls.h"
 #include "Remembered.h"
 #include "SettingsControls.h"
@@ -16,16 +17,21 @@
 
 namespace {
 
-const QString kFilter = QStringLiteral("NX260 profiles (*.json);;All files (*)");
+QString filter()
+{
+    return TForm1::tr("NX260 profiles (*.json);;All files (*)");
+}
 
 } // namespace
 
 void TForm1::buildProfileActions()
 {
-    auto *save = new QAction(QStringLiteral("&Save Profile..."), this);
+    auto *save = new QAction(this);
+    captions::set(save, QT_TRANSLATE_NOOP("Window", "&Save Profile..."));
     save->setObjectName(QStringLiteral("SaveProfileAction"));
     connect(save, &QAction::triggered, this, [this] { inTurn(&TForm1::SaveProfileClick); });
-    auto *load = new QAction(QStringLiteral("&Load Profile..."), this);
+    auto *load = new QAction(this);
+    captions::set(load, QT_TRANSLATE_NOOP("Window", "&Load Profile..."));
     load->setObjectName(QStringLiteral("LoadProfileAction"));
     connect(load, &QAction::triggered, this, [this] { inTurn(&TForm1::LoadProfileClick); });
     ui->FileMenu->insertAction(ui->QuitAction, save);
@@ -38,14 +44,14 @@ void TForm1::buildProfileActions()
 
 void TForm1::SaveProfileClick()
 {
-    const QString path = QFileDialog::getSaveFileName(this, tr("Save Profile"), m_memory->profileFolder(), kFilter);
+    const QString path = QFileDialog::getSaveFileName(this, tr("Save Profile"), m_memory->profileFolder(), filter());
     if (!path.isEmpty())
         saveProfile(path);
 }
 
 void TForm1::LoadProfileClick()
 {
-    const QString path = QFileDialog::getOpenFileName(this, tr("Load Profile"), m_memory->profileFolder(), kFilter);
+    const QString path = QFileDialog::getOpenFileName(this, tr("Load Profile"), m_memory->profileFolder(), filter());
     if (!path.isEmpty())
         loadProfile(path);
 }
@@ -55,13 +61,13 @@ bool TForm1::saveProfile(const QString &path)
     QString problem;
     const auto settings = readSettings(*this, &problem);
     if (!settings) {
-        showMessage(QStringLiteral("The profile was not saved. %1.").arg(problem));
+        showMessage(tr("The profile was not saved. %1.").arg(problem));
         return false;
     }
     QFile file(path);
     const QByteArray text = QByteArray::fromStdString(exchange::profileJson(*settings).dump(2) + "\n");
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size() || !file.flush()) {
-        showMessage(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+        showMessage(tr("Cannot write %1: %2").arg(path, file.errorString()));
         return false;
     }
     m_memory->profileUsed(path);
@@ -72,7 +78,7 @@ bool TForm1::loadProfile(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        showMessage(QStringLiteral("Cannot read %1: %2").arg(path, file.errorString()));
+        showMessage(tr("Cannot read %1: %2").arg(path, file.errorString()));
         return false;
     }
     const QByteArray text = file.readAll();
@@ -80,7 +86,7 @@ bool TForm1::loadProfile(const QString &path)
     const auto settings = exchange::parseProfile(std::string_view(text.constData(), size_t(text.size())), &error);
     if (!settings) {
         // Nothing is changed by a bad file.
-        showMessage(QStringLiteral("%1 was not loaded: %2").arg(path, QString::fromStdString(error)));
+        showMessage(tr("%1 was not loaded: %2").arg(path, QString::fromStdString(error)));
         return false;
     }
     showSettings(*this, *settings);

@@ -1,5 +1,7 @@
 #include "Remembered.h"
 
+#include "Captions.h"
+
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
@@ -139,7 +141,8 @@ void Remembered::profileUsed(const QString &path)
 void Remembered::addRecentMenu(QMenu *file, QAction *before, std::function<void(const QString &)> open)
 {
     open_ = std::move(open);
-    recentMenu_ = new QMenu(tr("Recent &Profiles"), file);
+    recentMenu_ = new QMenu(file);
+    captions::set(recentMenu_, QT_TRANSLATE_NOOP("Window", "Recent &Profiles"));
     recentMenu_->setObjectName(QStringLiteral("RecentProfilesMenu"));
     file->insertMenu(before, recentMenu_);
     fillRecentMenu();

@@ -35,10 +35,12 @@
 #include <cmath>
 #include <set>
 
+#include "Captions.h"
 #include "ConfigMeaning.h"
 #include "HartAnnotate.h"
 #include "HartUnits.h"
 #include "MonitorHost.h"
+#include "Widgets.h"
 #ifdef NX_HAVE_CAPTURE
 #include "TrafficCapture.h"
 #endif
@@ -91,14 +93,15 @@ void TrafficMonitor::addDiagnostics(QWidget *box, QGridLayout *grid, QPushButton
     HartLoopCurrent->setReadOnly(true);
     HartStatus = new QLabel(box);
     HartStatus->setObjectName(QStringLiteral("HartStatus"));
-    WatchHart = new QCheckBox(QStringLiteral("Watch"), box);
+    WatchHart = new QCheckBox(box);
+    captions::set(WatchHart, QT_TRANSLATE_NOOP("Window", "Watch"));
     WatchHart->setObjectName(QStringLiteral("WatchHart"));
     WatchInterval = new QSpinBox(box);
     WatchInterval->setObjectName(QStringLiteral("WatchInterval"));
     WatchInterval->setRange(1, 60);
     WatchInterval->setValue(kWatchDefaultSeconds);
-    WatchInterval->setSuffix(QStringLiteral(" s"));
-    WatchInterval->setToolTip(QStringLiteral("Seconds between two queries while Watch is checked"));
+    WatchInterval->setSuffix(tr(" s"));
+    captions::setToolTip(WatchInterval, QT_TRANSLATE_NOOP("Window", "Seconds between two queries while Watch is checked"));
 
     // The diagnostics take the query button's row, under the variables;
     // the button moves one row down with the watch controls beside it.
@@ -109,8 +112,12 @@ void TrafficMonitor::addDiagnostics(QWidget *box, QGridLayout *grid, QPushButton
     grid->removeWidget(query);
     auto *current = new QHBoxLayout;
     current->addWidget(HartLoopCurrent, 1);
-    current->addWidget(new QLabel(QStringLiteral("mA"), box));
-    grid->addWidget(new QLabel(QStringLiteral("Loop current:"), box), buttonRow, 0);
+    auto *unit = new QLabel(box);
+    captions::set(unit, QT_TRANSLATE_NOOP("Window", "mA"));
+    current->addWidget(unit);
+    auto *currentCaption = new QLabel(box);
+    captions::set(currentCaption, QT_TRANSLATE_NOOP("Window", "Loop current:"));
+    grid->addWidget(currentCaption, buttonRow, 0);
     grid->addLayout(current, buttonRow, 1);
     // Long fault texts must not widen the group: the full text is the tooltip.
     HartStatus->setWordWrap(false);
@@ -148,11 +155,13 @@ void TrafficMonitor::buildMonitorArea()
     for (int c = 0; c < 5; ++c)
         TrafficLog->setColumnWidth(c, widths[c] * digit);
     TrafficLog->setContextMenuPolicy(Qt::ActionsContextMenu);
-    auto *copy = new QAction(QStringLiteral("Copy rows"), TrafficLog);
+    auto *copy = new QAction(TrafficLog);
+    captions::set(copy, QT_TRANSLATE_NOOP("Window", "Copy rows"));
     copy->setShortcut(QKeySequence::Copy);
     copy->setShortcutContext(Qt::WidgetShortcut);
     connect(copy, &QAction::triggered, this, &TrafficMonitor::copyRows);
-    auto *clear = new QAction(QStringLiteral("Clear"), TrafficLog);
+    auto *clear = new QAction(TrafficLog);
+    captions::set(clear, QT_TRANSLATE_NOOP("Window", "Clear"));
     connect(clear, &QAction::triggered, Model, &TrafficModel::clear);
     TrafficLog->addAction(copy);
     TrafficLog->addAction(clear);
@@ -178,7 +187,7 @@ void TrafficMonitor::buildMonitorArea()
     chart_->addAxis(timeAxis_, Qt::AlignBottom);
     for (size_t i = 0; i < series_.size(); ++i) {
         series_[i] = new QLineSeries;
-        series_[i]->setName(i < 4 ? QString::fromLatin1(kVariableNames[i]) : QStringLiteral("Loop current"));
+        series_[i]->setName(i < 4 ? QString::fromLatin1(kVariableNames[i]) : tr("Loop current"));
         chart_->addSeries(series_[i]);
         axes_[i] = new QValueAxis;
         axes_[i]->setLabelFormat(QStringLiteral("%.4g"));
@@ -197,7 +206,7 @@ void TrafficMonitor::buildMonitorArea()
         series_[i]->attachAxis(timeAxis_);
         series_[i]->attachAxis(axes_[i]);
     }
-    axes_[4]->setTitleText(QStringLiteral("mA"));
+    axes_[4]->setTitleText(captions::text(QT_TRANSLATE_NOOP("Window", "mA")));
     HartTrend = new QChartView(chart_, MonitorArea);
     HartTrend->setObjectName(QStringLiteral("HartTrend"));
     HartTrend->setRenderHint(QPainter::Antialiasing);
@@ -216,9 +225,11 @@ void TrafficMonitor::buildMonitorArea()
 
 void TrafficMonitor::addMenus(QMenuBar *bar, QMenu *file, QAction *before)
 {
-    SaveTrafficAction = new QAction(QStringLiteral("Save &Traffic..."), window_);
+    SaveTrafficAction = new QAction(window_);
+    captions::set(SaveTrafficAction, QT_TRANSLATE_NOOP("Window", "Save &Traffic..."));
     SaveTrafficAction->setObjectName(QStringLiteral("SaveTrafficAction"));
-    SaveTrendAction = new QAction(QStringLiteral("Save T&rend..."), window_);
+    SaveTrendAction = new QAction(window_);
+    captions::set(SaveTrendAction, QT_TRANSLATE_NOOP("Window", "Save T&rend..."));
     SaveTrendAction->setObjectName(QStringLiteral("SaveTrendAction"));
     connect(SaveTrafficAction, &QAction::triggered, this, &TrafficMonitor::saveTrafficAs);
     connect(SaveTrendAction, &QAction::triggered, this, &TrafficMonitor::saveTrendAs);
@@ -226,15 +237,20 @@ void TrafficMonitor::addMenus(QMenuBar *bar, QMenu *file, QAction *before)
     file->insertAction(before, SaveTrendAction);
     file->insertSeparator(before);
 
-    ViewMenu = bar->addMenu(QStringLiteral("&View"));
+    ViewMenu = bar->addMenu(QString());
+    captions::set(ViewMenu, QT_TRANSLATE_NOOP("Window", "&View"));
     ViewMenu->setObjectName(QStringLiteral("ViewMenu"));
-    TrafficAction = ViewMenu->addAction(QStringLiteral("&Traffic"));
+    TrafficAction = ViewMenu->addAction(QString());
+    captions::set(TrafficAction, QT_TRANSLATE_NOOP("Window", "&Traffic"));
     TrafficAction->setObjectName(QStringLiteral("TrafficAction"));
     TrafficAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+T")));
     TrafficAction->setCheckable(true);
-    TrendAction = ViewMenu->addAction(QStringLiteral("HART T&rend"));
+    TrendAction = ViewMenu->addAction(QString());
+    captions::set(TrendAction, QT_TRANSLATE_NOOP("Window", "HART T&rend"));
     TrendAction->setObjectName(QStringLiteral("TrendAction"));
     TrendAction->setCheckable(true);
+    ViewMenu->addSeparator();
+    captions::addLanguageMenu(ViewMenu);
     connect(TrafficAction, &QAction::toggled, this, [this](bool on) { setPanelVisible(TrafficLog, on); });
     connect(TrendAction, &QAction::toggled, this, [this](bool on) { setPanelVisible(HartTrend, on); });
 }
@@ -249,12 +265,13 @@ void TrafficMonitor::buildStatusBar()
     PortState->setObjectName(QStringLiteral("PortState"));
     ByteCounts = new QLabel(StatusBar);
     ByteCounts->setObjectName(QStringLiteral("ByteCounts"));
-    LastError = new QLabel(StatusBar);
+    // A long error must not widen the window: elided, in full in the tooltip.
+    LastError = new ElidedLabel(StatusBar);
     LastError->setObjectName(QStringLiteral("LastError"));
     StatusBar->addWidget(PortState);
     StatusBar->addWidget(ByteCounts);
     StatusBar->addWidget(LastError, 1);
-    showPortState(QStringLiteral("Closed"));
+    showPortState(QT_TRANSLATE_NOOP("Window", "Closed"));
     showByteCounts();
 }
 
@@ -291,7 +308,7 @@ void TrafficMonitor::sent(const uint8_t *bytes, size_t size, TrafficRow::Kind ki
     row.meaning = fromStd(kind == TrafficRow::Hart ? hart::describe(bytes, size)
                                                    : exchange::describeRequest(latin1(row.bytes)));
     if (!written)
-        row.meaning += QStringLiteral(" (not written: the port is not open)");
+        row.meaning += tr(" (not written: the port is not open)");
     else
         bytesSent_ += size;
     lastKind_ = kind;
@@ -314,7 +331,7 @@ void TrafficMonitor::received(const uint8_t *bytes, size_t size)
     const auto *all = reinterpret_cast<const uint8_t *>(reply_.constData());
     const std::string meaning = lastKind_ == TrafficRow::Hart ? hart::describe(all, size_t(reply_.size()))
                                                               : exchange::describeReply(latin1(reply_));
-    row.meaning = (continued ? QStringLiteral("with the chunk before: ") : QString()) + fromStd(meaning);
+    row.meaning = (continued ? tr("with the chunk before: ") : QString()) + fromStd(meaning);
     bytesReceived_ += size;
     Model->append(std::move(row));
     showByteCounts();
@@ -322,7 +339,7 @@ void TrafficMonitor::received(const uint8_t *bytes, size_t size)
 
 void TrafficMonitor::hartDecoded(int command, const uint8_t *rx, size_t size)
 {
-    const QString prefix = QStringLiteral("Command %1: ").arg(command);
+    const QString prefix = tr("Command %1: ").arg(command);
     // The whole reply since the request: a reply split into chunks still
     // shows what the instrument said.
     if (!reply_.isEmpty()) {
@@ -331,7 +348,7 @@ void TrafficMonitor::hartDecoded(int command, const uint8_t *rx, size_t size)
     }
     const auto info = hart::parseFrame(rx, size);
     if (!info) {
-        HartStatus->setText(QStringLiteral("No complete reply frame"));
+        HartStatus->setText(tr("No complete reply frame"));
         HartStatus->setToolTip(prefix + HartStatus->text());
         setFault(HartStatus, false);
         if (command == 3)
@@ -342,7 +359,7 @@ void TrafficMonitor::hartDecoded(int command, const uint8_t *rx, size_t size)
     // the tooltip when the line is too short for it).
     const bool allWell = info->checksumOk && info->responseCode == 0 && info->deviceStatus == 0;
     const QString line = fromStd(hart::statusLine(*info));
-    HartStatus->setText(allWell ? QStringLiteral("Status: OK") : line);
+    HartStatus->setText(allWell ? tr("Status: OK") : line);
     HartStatus->setToolTip(prefix + line);
     setFault(HartStatus, hart::reportsFault(*info));
     if (command != 3)
@@ -366,37 +383,60 @@ void TrafficMonitor::hartDecoded(int command, const uint8_t *rx, size_t size)
 void TrafficMonitor::portOpened()
 {
     bytesSent_ = bytesReceived_ = 0;
-    showPortState(QStringLiteral("Open ") + host_.framing());
+    // A fresh session: the error of the last one (a lost port) is over.
+    LastError->clear();
+    LastError->setToolTip(QString());
+    showPortState(QT_TRANSLATE_NOOP("Window", "Open"));
     showByteCounts();
 }
 
 void TrafficMonitor::portClosed()
 {
     WatchHart->setChecked(false);
-    showPortState(QStringLiteral("Closed"));
+    showPortState(QT_TRANSLATE_NOOP("Window", "Closed"));
 }
 
 void TrafficMonitor::portLost()
 {
     WatchHart->setChecked(false);
-    showPortState(QStringLiteral("Lost"));
+    showPortState(QT_TRANSLATE_NOOP("Window", "Lost"));
 }
 
 void TrafficMonitor::error(const QString &text)
 {
     const QString line = QString(text).replace(QLatin1Char('\n'), QLatin1Char(' ')).simplified();
-    LastError->setText(QStringLiteral("Last error: ") + line);
+    LastError->setText(tr("Last error: ") + line);
     LastError->setToolTip(text);
 }
 
-void TrafficMonitor::showPortState(const QString &state)
+void TrafficMonitor::retranslate()
 {
-    PortState->setText(host_.portName() + QStringLiteral(": ") + state);
+    if (portState_)
+        showPortState(portState_);
+    showByteCounts();
+    WatchInterval->setSuffix(tr(" s"));
+    emit Model->headerDataChanged(Qt::Horizontal, 0, TrafficModel::ColumnCount - 1);
+    redrawTrend();
+}
+
+void TrafficMonitor::portChoiceChanged()
+{
+    // Before Open the status names the port in the box, not the last one used.
+    if (!host_.portOpen() && portState_)
+        showPortState(portState_);
+}
+
+void TrafficMonitor::showPortState(const char *state)
+{
+    portState_ = state;
+    // An open port shows its framing too.
+    const QString framing = host_.portOpen() ? QLatin1Char(' ') + host_.framing() : QString();
+    PortState->setText(host_.portName() + QStringLiteral(": ") + captions::text(state) + framing);
 }
 
 void TrafficMonitor::showByteCounts()
 {
-    ByteCounts->setText(QStringLiteral("Sent %1 bytes, received %2 bytes").arg(bytesSent_).arg(bytesReceived_));
+    ByteCounts->setText(tr("Sent %1 bytes, received %2 bytes").arg(bytesSent_).arg(bytesReceived_));
 }
 
 // ------------------------------------------------------------------- watch
@@ -410,7 +450,7 @@ void TrafficMonitor::watchToggled(bool on)
     }
     if (!host_.portOpen()) {
         WatchHart->setChecked(false);
-        error(QStringLiteral("Watch needs an open port."));
+        error(tr("Watch needs an open port."));
         return;
     }
     watchTimer_.start(WatchInterval->value() * 1000);
@@ -431,7 +471,7 @@ void TrafficMonitor::watchTick()
     }
     if (!host_.readHartVariables()) {
         WatchHart->setChecked(false);
-        error(QStringLiteral("Watch needs the device read first (HART Device Parameter Query)."));
+        error(tr("Watch needs the device read first (HART Device Parameter Query)."));
     }
 }
 
@@ -493,7 +533,7 @@ void TrafficMonitor::redrawTrend()
             axes_[i]->setTitleVisible(true);
         }
     }
-    series_[4]->setName(QStringLiteral("Loop current (mA)"));
+    series_[4]->setName(tr("Loop current (mA)"));
     timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(qint64(msecs(from))),
                         QDateTime::fromMSecsSinceEpoch(qint64(msecs(now))));
 }
@@ -528,7 +568,7 @@ bool TrafficMonitor::saveTraffic(const QString &path, QString *error) const
         }
         return true;
 #else
-        *error = QStringLiteral("This build cannot write pcap files; save as .log instead.");
+        *error = tr("This build cannot write pcap files; save as .log instead.");
         return false;
 #endif
     }
@@ -601,11 +641,11 @@ void TrafficMonitor::saveTrafficAs()
     Model->flush();
     QString filter;
 #ifdef NX_HAVE_CAPTURE
-    const QString filters = QStringLiteral("Traffic log (*.log);;Wireshark capture (*.pcap)");
+    const QString filters = tr("Traffic log (*.log);;Wireshark capture (*.pcap)");
 #else
-    const QString filters = QStringLiteral("Traffic log (*.log)");
+    const QString filters = tr("Traffic log (*.log)");
 #endif
-    QString path = QFileDialog::getSaveFileName(window_, QStringLiteral("Save Traffic"), QStringLiteral("traffic.log"),
+    QString path = QFileDialog::getSaveFileName(window_, tr("Save Traffic"), QStringLiteral("traffic.log"),
                                                 filters, &filter);
     if (path.isEmpty())
         return;
@@ -620,8 +660,8 @@ void TrafficMonitor::saveTrafficAs()
 
 void TrafficMonitor::saveTrendAs()
 {
-    QString path = QFileDialog::getSaveFileName(window_, QStringLiteral("Save Trend"), QStringLiteral("trend.csv"),
-                                                QStringLiteral("CSV (*.csv)"));
+    QString path = QFileDialog::getSaveFileName(window_, tr("Save Trend"), QStringLiteral("trend.csv"),
+                                                tr("CSV (*.csv)"));
     if (path.isEmpty())
         return;
     if (QFileInfo(path).suffix().isEmpty())

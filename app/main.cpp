@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QIcon>
 
+#include "Captions.h"
 #include "NX260AB.h"
 #include "Widgets.h"
 
@@ -52,6 +53,8 @@ int main(int argc, char *argv[])
     describeOptions(parser, portOption);
     parser.process(app);
 
+    // The window speaks the system's language (View -> Language changes it).
+    captions::useLanguage(captions::systemLanguage());
     TForm1 form(nullptr, TForm1Options{.rememberChoices = true});
     if (parser.isSet(portOption)) {
         if (auto *port = form.findChild<QComboBox *>(QStringLiteral("SPREALCOM")))
