@@ -99,6 +99,10 @@ QString Remembered::restore()
         }
     }
     fillRecentMenu();
+    // A language chosen in View -> Language over the system's.
+    const QString language = text("window/language", QRegularExpression(QStringLiteral("\\A(en|zh_CN)\\z")));
+    if (!language.isEmpty() && language != captions::currentLanguage())
+        captions::useLanguage(language);
     if (bad)
         return tr("Some saved settings (%1) were not valid and were ignored.").arg(s.fileName());
     return {};
@@ -122,6 +126,8 @@ void Remembered::save()
         if (auto *action = find<QAction>(form_, panel))
             fresh.setValue(QStringLiteral("window/") + QLatin1String(panel), action->isChecked());
     }
+    if (captions::currentLanguage() != captions::systemLanguage())
+        fresh.setValue(QStringLiteral("window/language"), captions::currentLanguage());
     fresh.setValue(QStringLiteral("profiles/folder"), profileFolder_);
     fresh.setValue(QStringLiteral("profiles/recent"), recent_);
     fresh.sync();

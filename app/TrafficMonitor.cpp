@@ -138,7 +138,40 @@ void TrafficMonitor::buildMonitorArea()
     MonitorArea = new QSplitter(Qt::Horizontal, window_);
     MonitorArea->setObjectName(QStringLiteral("MonitorArea"));
 
-    TrafficLog = new QTableView(MonitorArea);
+    // The table and the chart are made when first shown: a window that
+    // never opens them starts without Qt Charts' scene and the table view.
+    // The rows are kept from the start, so the table shows them all.
+    // Follow the newest rows unless the engineer scrolled up to read.
+    connect(Model, &TrafficModel::rowsAboutToBeInserted, this, [this] {
+        if (!TrafficLog)
+            return;
+        auto *bar = TrafficLog->verticalScrollBar();
+        TrafficLog->setProperty("follow", bar->value() >= bar->maximum() - 1);
+    });
+    connect(Model, &TrafficModel::batchAppended, this, [this] {
+        if (TrafficLog && TrafficLog->isVisible() && TrafficLog->property("follow").toBool())
+            TrafficLog->scrollToBottom();
+    });
+
+    TrendLanes = new QAction(this);
+    TrendLanes->setObjectName(QStringLiteral("TrendLanes"));
+    captions::set(TrendLanes, QT_TRANSLATE_NOOP("Window", "Separate lanes"));
+    TrendLanes->setCheckable(true);
+    TrendLanes->setChecked(true);
+    connect(TrendLanes, &QAction::toggled, this, &TrafficMonitor::redrawTrend);
+    MonitorArea->hide();
+    MonitorArea->setFixedHeight(kAreaHeight);
+}
+
+void TrafficMonitor::makeTrafficLog()
+{
+    // The table with a details line under it: the Meaning of the chosen row
+    // in full, wrapped, however narrow its column.
+    TrafficPanel = new QWidget(MonitorArea);
+    auto *box = new QVBoxLayout(TrafficPanel);
+    box->setContentsMargins(0, 0, 0, 0);
+    box->setSpacing(2);
+    TrafficLog = new QTableView(TrafficPanel);
     TrafficLog->setObjectName(QStringLiteral("TrafficLog"));
     TrafficLog->setModel(Model);
     TrafficLog->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -165,16 +198,27 @@ void TrafficMonitor::buildMonitorArea()
     connect(clear, &QAction::triggered, Model, &TrafficModel::clear);
     TrafficLog->addAction(copy);
     TrafficLog->addAction(clear);
-    // Follow the newest rows unless the engineer scrolled up to read.
-    connect(Model, &TrafficModel::rowsAboutToBeInserted, this, [this] {
-        auto *bar = TrafficLog->verticalScrollBar();
-        TrafficLog->setProperty("follow", bar->value() >= bar->maximum() - 1);
-    });
-    connect(Model, &TrafficModel::batchAppended, this, [this] {
-        if (TrafficLog->isVisible() && TrafficLog->property("follow").toBool())
-            TrafficLog->scrollToBottom();
-    });
+    TrafficDetails = new QLabel(TrafficPanel);
+    TrafficDetails->setObjectName(QStringLiteral("TrafficDetails"));
+    TrafficDetails->setWordWrap(true);
+    TrafficDetails->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    TrafficDetails->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    TrafficDetails->setFixedHeight(TrafficDetails->fontMetrics().lineSpacing() * 3 + 4);
+    connect(TrafficLog->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex &current) {
+                TrafficDetails->setText(current.isValid() ? TrafficModel::cellText(Model->row(current.row()),
+                                                                                   TrafficModel::MeaningColumn)
+                                                          : QString());
+            });
+    box->addWidget(TrafficLog, 1);
+    box->addWidget(TrafficDetails);
+    MonitorArea->insertWidget(0, TrafficPanel);
+    MonitorArea->setStretchFactor(0, 5);
+    Model->flush();
+}
 
+void TrafficMonitor::makeTrend()
+{
     chart_ = new QChart;
     chart_->setMargins(QMargins(4, 4, 4, 4));
     chart_->legend()->setAlignment(Qt::AlignBottom);
@@ -210,17 +254,12 @@ void TrafficMonitor::buildMonitorArea()
     HartTrend = new QChartView(chart_, MonitorArea);
     HartTrend->setObjectName(QStringLiteral("HartTrend"));
     HartTrend->setRenderHint(QPainter::Antialiasing);
-    redrawTrend();
-
-    MonitorArea->addWidget(TrafficLog);
+    HartTrend->setContextMenuPolicy(Qt::ActionsContextMenu);
+    HartTrend->addAction(TrendLanes);
     MonitorArea->addWidget(HartTrend);
-    MonitorArea->setStretchFactor(0, 5);
-    MonitorArea->setStretchFactor(1, 4);
+    MonitorArea->setStretchFactor(MonitorArea->indexOf(HartTrend), 4);
     MonitorArea->setSizes({5000, 4000});
-    TrafficLog->hide();
-    HartTrend->hide();
-    MonitorArea->hide();
-    MonitorArea->setFixedHeight(kAreaHeight);
+    redrawTrend();
 }
 
 void TrafficMonitor::addMenus(QMenuBar *bar, QMenu *file, QAction *before)
@@ -251,8 +290,16 @@ void TrafficMonitor::addMenus(QMenuBar *bar, QMenu *file, QAction *before)
     TrendAction->setCheckable(true);
     ViewMenu->addSeparator();
     captions::addLanguageMenu(ViewMenu);
-    connect(TrafficAction, &QAction::toggled, this, [this](bool on) { setPanelVisible(TrafficLog, on); });
-    connect(TrendAction, &QAction::toggled, this, [this](bool on) { setPanelVisible(HartTrend, on); });
+    connect(TrafficAction, &QAction::toggled, this, [this](bool on) {
+        if (on && !TrafficLog)
+            makeTrafficLog();
+        setPanelVisible(TrafficPanel, on);
+    });
+    connect(TrendAction, &QAction::toggled, this, [this](bool on) {
+        if (on && !HartTrend)
+            makeTrend();
+        setPanelVisible(HartTrend, on);
+    });
 }
 
 void TrafficMonitor::buildStatusBar()
@@ -278,7 +325,8 @@ void TrafficMonitor::buildStatusBar()
 void TrafficMonitor::setPanelVisible(QWidget *panel, bool on)
 {
     const bool wasShown = MonitorArea->isVisibleTo(window_);
-    panel->setVisible(on);
+    if (panel)
+        panel->setVisible(on);
     const bool show = TrafficAction->isChecked() || TrendAction->isChecked();
     if (show == wasShown)
         return;
@@ -292,7 +340,7 @@ void TrafficMonitor::setPanelVisible(QWidget *panel, bool on)
         window_->resize(window_->width(),
                         std::max(before + (show ? delta : -delta), window_->minimumSizeHint().height()));
     }
-    if (show && TrafficLog->isVisible())
+    if (show && TrafficLog && TrafficLog->isVisible())
         TrafficLog->scrollToBottom();
 }
 
@@ -487,6 +535,8 @@ void TrafficMonitor::addSample(const TrendSample &sample)
 
 void TrafficMonitor::redrawTrend()
 {
+    if (!chart_) // not opened yet: the samples wait
+        return;
     const auto now = std::chrono::system_clock::now();
     // The last ten minutes, or less while there is less to show.
     auto from = now - std::chrono::seconds(kTrendWindowSeconds);
@@ -524,7 +574,19 @@ void TrafficMonitor::redrawTrend()
             hi[i] = 1;
         }
         const double pad = std::max((hi[i] - lo[i]) * 0.05, std::abs(hi[i]) * 0.001 + 1e-6);
-        axes_[i]->setRange(lo[i] - pad, hi[i] + pad);
+        if (TrendLanes->isChecked()) {
+            // Each line in its own band, top to bottom, scaled to its own
+            // range: equal or constant values cannot hide one another.
+            const double bandLo = double(series_.size() - 1 - i) / double(series_.size()) + 0.02;
+            const double bandHi = bandLo + 1.0 / double(series_.size()) - 0.04;
+            const double span = (hi[i] - lo[i] + 2 * pad) / (bandHi - bandLo);
+            const double from = lo[i] - pad - bandLo * span;
+            axes_[i]->setRange(from, from + span);
+        } else {
+            axes_[i]->setRange(lo[i] - pad, hi[i] + pad);
+        }
+        // Lane positions are no scale to read values from.
+        axes_[i]->setLabelsVisible(!TrendLanes->isChecked());
         if (i < 4) {
             const QString symbol = unit[i] < 0 ? QString() : QString::fromUtf8(hart::unitSymbol(uint8_t(unit[i])));
             axes_[i]->setTitleText(QString::fromLatin1(kVariableNames[i])

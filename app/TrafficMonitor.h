@@ -83,8 +83,13 @@ public:
 
     TrafficModel *Model;
     QSplitter *MonitorArea;
-    QTableView *TrafficLog;
-    QChartView *HartTrend;
+    // Made when first opened (View menu); null until then.
+    QWidget *TrafficPanel = nullptr;
+    QTableView *TrafficLog = nullptr;
+    QLabel *TrafficDetails = nullptr;
+    QChartView *HartTrend = nullptr;
+    // The trend's lines each in a band of their own (else on shared ground).
+    QAction *TrendLanes;
     QLineEdit *HartLoopCurrent;
     QLabel *HartStatus;
     QCheckBox *WatchHart;
@@ -97,6 +102,8 @@ public:
 private:
     void buildMonitorArea();
     void buildStatusBar();
+    void makeTrafficLog();
+    void makeTrend();
     void setPanelVisible(QWidget *panel, bool on);
     void showPortState(const char *state);
     void showByteCounts();

@@ -484,5 +484,9 @@
         <source>Lost</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Separate lanes</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 </TS>

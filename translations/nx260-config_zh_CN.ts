@@ -484,5 +484,9 @@
         <source>Lost</source>
         <translation>已丢失</translation>
     </message>
+    <message>
+        <source>Separate lanes</source>
+        <translation>分道显示</translation>
+    </message>
 </context>
 </TS>

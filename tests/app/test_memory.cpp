@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include "../FormLookup.h"
+#include "Captions.h"
 #include "NX260AB.h"
 #include "TestSupport.h"
 
@@ -50,9 +51,14 @@ private slots:
             w.resize(1190, 1100);
             QVERIFY(w.saveProfile(profile));
             kept = w.size();
+            QVERIFY(captions::useLanguage(QStringLiteral("zh_CN"))); // over the system's English
             w.close();
         }
+        captions::useLanguage(QStringLiteral("en"));
         TForm1 w(nullptr, kRemember);
+        QCOMPARE(captions::currentLanguage(), QStringLiteral("zh_CN"));
+        QTRY_COMPARE(ui(w).GroupBox1->title(), QStringLiteral("串口参数"));
+        captions::useLanguage(QStringLiteral("en"));
         QCOMPARE(ui(w).SPREALCOM->currentText(), QStringLiteral("/dev/ttyNX9"));
         QCOMPARE(ui(w).ComboBox11->currentText(), QStringLiteral("115200"));
         QCOMPARE(ui(w).ComboBox10->currentIndex(), 2);
@@ -104,6 +110,7 @@ int main(int argc, char *argv[])
     // Settings go to a folder of this run, before Qt first looks for it.
     QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    qputenv("LC_ALL", "C.UTF-8");
     QApplication app(argc, argv);
     TestMemory t;
     return QTest::qExec(&t, argc, argv);
