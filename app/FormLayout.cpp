@@ -16,6 +16,7 @@
 
 #include <algorithm>
 
+#include "Captions.h"
 #include "HartReplies.h"
 #include "Settings.h"
 #include "Widgets.h"
@@ -41,23 +42,28 @@ QLineEdit *makeEdit(QWidget *parent, const char *name, const QString &text)
     return e;
 }
 
-QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption)
+QPushButton *makeButton(QWidget *parent, const char *name, const char *caption)
 {
-    auto *b = new QPushButton(caption, parent);
+    auto *b = new QPushButton(parent);
     b->setObjectName(QString::fromLatin1(name));
+    captions::set(b, caption);
     return b;
 }
 
-QGroupBox *makeGroup(QWidget *parent, const char *name, const QString &title)
+QGroupBox *makeGroup(QWidget *parent, const char *name, const char *title)
 {
-    auto *g = new QGroupBox(title, parent);
+    auto *g = new QGroupBox(parent);
     g->setObjectName(QString::fromLatin1(name));
+    if (title)
+        captions::set(g, title);
     return g;
 }
 
-QLabel *caption(const QString &text, QWidget *parent)
+QLabel *caption(const char *text, QWidget *parent, const QString &arg = {})
 {
-    return new QLabel(text, parent);
+    auto *l = new QLabel(parent);
+    captions::set(l, text, arg);
+    return l;
 }
 
 template <size_t N>
@@ -84,6 +90,7 @@ void buildForm(QWidget *form, FormControls &ui)
     const QStringList baudItems = items(exchange::kBaudItems);
     const QStringList parityItems = items(exchange::kParityItems);
     form->setObjectName(QStringLiteral("Form1"));
+    // The product's name, the same in every language.
     form->setWindowTitle(QStringLiteral("NX260-HGW"));
     form->resize(1057, 720);
     QPalette pal = form->palette();
@@ -112,26 +119,28 @@ void buildForm(QWidget *form, FormControls &ui)
     ui.MenuBar = new QMenuBar(form);
     ui.MenuBar->setObjectName(QStringLiteral("MenuBar"));
     root->setMenuBar(ui.MenuBar);
-    ui.FileMenu = ui.MenuBar->addMenu(QStringLiteral("&File"));
+    ui.FileMenu = ui.MenuBar->addMenu(QString());
+    captions::set(ui.FileMenu, QT_TRANSLATE_NOOP("Window", "&File"));
     ui.FileMenu->setObjectName(QStringLiteral("FileMenu"));
-    ui.QuitAction = ui.FileMenu->addAction(QStringLiteral("&Quit"), QKeySequence::Quit, form, &QWidget::close);
+    ui.QuitAction = ui.FileMenu->addAction(QString(), QKeySequence::Quit, form, &QWidget::close);
+    captions::set(ui.QuitAction, QT_TRANSLATE_NOOP("Window", "&Quit"));
     ui.QuitAction->setObjectName(QStringLiteral("QuitAction"));
 
     // Title row
     auto *title = new QHBoxLayout;
-    ui.Label41 = new QLabel(QStringLiteral("NX260-HGW Configuration Software"), form);
+    ui.Label41 = caption(QT_TRANSLATE_NOOP("Window", "NX260-HGW Configuration Software"), form);
     ui.Label41->setObjectName(QStringLiteral("Label41"));
     QFont tf(QStringLiteral("Segoe UI"));
     tf.setBold(true);
     tf.setPointSizeF(form->font().pointSizeF() * 1.8);
     ui.Label41->setFont(tf);
-    ui.Label9 = new QLabel(QStringLiteral("2025-08-07"), form);
+    ui.Label9 = new QLabel(QStringLiteral("2025-08-07"), form); // a date reads the same everywhere
     ui.Label9->setObjectName(QStringLiteral("Label9"));
-    ui.Label5 = new QLabel(QStringLiteral("E-mail: support@example.com"), form);
+    ui.Label5 = caption(QT_TRANSLATE_NOOP("Window", "E-mail: support@example.com"), form);
     ui.Label5->setObjectName(QStringLiteral("Label5"));
-    ui.Label18 = new QLabel(QStringLiteral("Tel: +00 000 0000 0000"), form);
+    ui.Label18 = caption(QT_TRANSLATE_NOOP("Window", "Tel: +00 000 0000 0000"), form);
     ui.Label18->setObjectName(QStringLiteral("Label18"));
-    ui.Label19 = new QLabel(QStringLiteral("Web: www.example.com"), form);
+    ui.Label19 = caption(QT_TRANSLATE_NOOP("Window", "Web: www.example.com"), form);
     ui.Label19->setObjectName(QStringLiteral("Label19"));
     title->addWidget(ui.Label41, 0, Qt::AlignVCenter);
     title->addSpacing(8);
@@ -155,7 +164,7 @@ void buildForm(QWidget *form, FormControls &ui)
     columns->addLayout(right, 1);
 
     // Serial Parameters
-    ui.GroupBox1 = makeGroup(form, "GroupBox1", QStringLiteral("Serial Parameters"));
+    ui.GroupBox1 = makeGroup(form, "GroupBox1", QT_TRANSLATE_NOOP("Window", "Serial Parameters"));
     {
         auto *g = new QGridLayout(ui.GroupBox1);
         QStringList ports;
@@ -170,12 +179,12 @@ void buildForm(QWidget *form, FormControls &ui)
         ui.ComboBox11 = makeCombo(ui.GroupBox1, "ComboBox11", baudItems, 3, true);
         ui.ComboBox11->setInsertPolicy(QComboBox::NoInsert);
         ui.ComboBox10 = makeCombo(ui.GroupBox1, "ComboBox10", parityItems, 0);
-        ui.Button1 = makeButton(ui.GroupBox1, "Button1", QStringLiteral("Open"));
-        g->addWidget(caption(QStringLiteral("Serial Port:"), ui.GroupBox1), 0, 0);
+        ui.Button1 = makeButton(ui.GroupBox1, "Button1", QT_TRANSLATE_NOOP("Window", "Open"));
+        g->addWidget(caption(QT_TRANSLATE_NOOP("Window", "Serial Port:"), ui.GroupBox1), 0, 0);
         g->addWidget(ui.SPREALCOM, 0, 1, 1, 2);
-        g->addWidget(caption(QStringLiteral("Baud Rate:"), ui.GroupBox1), 1, 0);
+        g->addWidget(caption(QT_TRANSLATE_NOOP("Window", "Baud Rate:"), ui.GroupBox1), 1, 0);
         g->addWidget(ui.ComboBox11, 1, 1, 1, 2);
-        g->addWidget(caption(QStringLiteral("Parity Bit:"), ui.GroupBox1), 2, 0);
+        g->addWidget(caption(QT_TRANSLATE_NOOP("Window", "Parity Bit:"), ui.GroupBox1), 2, 0);
         g->addWidget(ui.ComboBox10, 2, 1);
         g->addWidget(ui.Button1, 2, 2);
         g->setColumnStretch(1, 1);
@@ -184,40 +193,40 @@ void buildForm(QWidget *form, FormControls &ui)
 
     {
         auto *h = new QHBoxLayout;
-        ui.Button6 = makeButton(form, "Button6", QStringLiteral("Communication Query"));
-        ui.Button30 = makeButton(form, "Button30", QStringLiteral("Parameter Initialization"));
+        ui.Button6 = makeButton(form, "Button6", QT_TRANSLATE_NOOP("Window", "Communication Query"));
+        ui.Button30 = makeButton(form, "Button30", QT_TRANSLATE_NOOP("Window", "Parameter Initialization"));
         h->addWidget(ui.Button6, 1);
         h->addWidget(ui.Button30, 1);
         left->addLayout(h);
     }
 
     // System Parameters
-    ui.GroupBox6 = makeGroup(form, "GroupBox6", QStringLiteral("System Parameters"));
+    ui.GroupBox6 = makeGroup(form, "GroupBox6", QT_TRANSLATE_NOOP("Window", "System Parameters"));
     {
         auto *g = new QGridLayout(ui.GroupBox6);
         int r = 0;
         ui.Edit14 = makeEdit(ui.GroupBox6, "Edit14", QString());
-        ui.Button29 = compact(makeButton(ui.GroupBox6, "Button29", QStringLiteral("Set")));
-        g->addWidget(caption(QStringLiteral("MODBUS Slave Address:"), ui.GroupBox6), r, 0);
+        ui.Button29 = compact(makeButton(ui.GroupBox6, "Button29", QT_TRANSLATE_NOOP("Window", "Set")));
+        g->addWidget(caption(QT_TRANSLATE_NOOP("Window", "MODBUS Slave Address:"), ui.GroupBox6), r, 0);
         g->addWidget(ui.Edit14, r, 1, 1, 2);
         g->addWidget(ui.Button29, r++, 3);
 
-        ui.GroupBox18 = makeGroup(ui.GroupBox6, "GroupBox18", QStringLiteral("RS485 Serial Port Parameters"));
+        ui.GroupBox18 = makeGroup(ui.GroupBox6, "GroupBox18", QT_TRANSLATE_NOOP("Window", "RS485 Serial Port Parameters"));
         {
             auto *h = new QGridLayout(ui.GroupBox18);
             ui.BOA = makeCombo(ui.GroupBox18, "BOA", baudItems, 3);
             ui.BOB = makeCombo(ui.GroupBox18, "BOB", baudItems, 3);
             ui.JIAOA = makeCombo(ui.GroupBox18, "JIAOA", parityItems, 0);
             ui.JIAOB = makeCombo(ui.GroupBox18, "JIAOB", parityItems, 0);
-            ui.Button9 = compact(makeButton(ui.GroupBox18, "Button9", QStringLiteral("Set")));
-            ui.Button3 = compact(makeButton(ui.GroupBox18, "Button3", QStringLiteral("Set")));
-            h->addWidget(caption(QStringLiteral("Baud Rate"), ui.GroupBox18), 0, 1);
-            h->addWidget(caption(QStringLiteral("Parity Bit"), ui.GroupBox18), 0, 2);
-            h->addWidget(caption(QStringLiteral("RS485A:"), ui.GroupBox18), 1, 0);
+            ui.Button9 = compact(makeButton(ui.GroupBox18, "Button9", QT_TRANSLATE_NOOP("Window", "Set")));
+            ui.Button3 = compact(makeButton(ui.GroupBox18, "Button3", QT_TRANSLATE_NOOP("Window", "Set")));
+            h->addWidget(caption(QT_TRANSLATE_NOOP("Window", "Baud Rate"), ui.GroupBox18), 0, 1);
+            h->addWidget(caption(QT_TRANSLATE_NOOP("Window", "Parity Bit"), ui.GroupBox18), 0, 2);
+            h->addWidget(caption(QT_TRANSLATE_NOOP("Window", "RS485A:"), ui.GroupBox18), 1, 0);
             h->addWidget(ui.BOA, 1, 1);
             h->addWidget(ui.JIAOA, 1, 2);
             h->addWidget(ui.Button9, 1, 3);
-            h->addWidget(caption(QStringLiteral("RS485B:"), ui.GroupBox18), 2, 0);
+            h->addWidget(caption(QT_TRANSLATE_NOOP("Window", "RS485B:"), ui.GroupBox18), 2, 0);
             h->addWidget(ui.BOB, 2, 1);
             h->addWidget(ui.JIAOB, 2, 2);
             h->addWidget(ui.Button3, 2, 3);
@@ -227,40 +236,40 @@ void buildForm(QWidget *form, FormControls &ui)
         g->addWidget(ui.GroupBox18, r++, 0, 1, 4);
 
         ui.MODEL = makeCombo(ui.GroupBox6, "MODEL", items(exchange::kModeItems), 1);
-        ui.Button24 = compact(makeButton(ui.GroupBox6, "Button24", QStringLiteral("Set")));
-        g->addWidget(caption(QStringLiteral("Communication Mode:"), ui.GroupBox6), r, 0);
+        ui.Button24 = compact(makeButton(ui.GroupBox6, "Button24", QT_TRANSLATE_NOOP("Window", "Set")));
+        g->addWidget(caption(QT_TRANSLATE_NOOP("Window", "Communication Mode:"), ui.GroupBox6), r, 0);
         g->addWidget(ui.MODEL, r, 1, 1, 2);
         g->addWidget(ui.Button24, r++, 3);
 
         const QStringList dt = items(exchange::kReturnTimes);
         ui.DTMA = makeCombo(ui.GroupBox6, "DTMA", dt, 2);
         ui.DTMB = makeCombo(ui.GroupBox6, "DTMB", dt, 2);
-        ui.Button4 = compact(makeButton(ui.GroupBox6, "Button4", QStringLiteral("Set")));
-        ui.Button5 = compact(makeButton(ui.GroupBox6, "Button5", QStringLiteral("Set")));
-        g->addWidget(caption(QStringLiteral("RS485A data return time:"), ui.GroupBox6), r, 0);
+        ui.Button4 = compact(makeButton(ui.GroupBox6, "Button4", QT_TRANSLATE_NOOP("Window", "Set")));
+        ui.Button5 = compact(makeButton(ui.GroupBox6, "Button5", QT_TRANSLATE_NOOP("Window", "Set")));
+        g->addWidget(caption(QT_TRANSLATE_NOOP("Window", "RS485A data return time:"), ui.GroupBox6), r, 0);
         g->addWidget(ui.DTMA, r, 1, 1, 2);
         g->addWidget(ui.Button4, r++, 3);
-        g->addWidget(caption(QStringLiteral("RS485B data return time:"), ui.GroupBox6), r, 0);
+        g->addWidget(caption(QT_TRANSLATE_NOOP("Window", "RS485B data return time:"), ui.GroupBox6), r, 0);
         g->addWidget(ui.DTMB, r, 1, 1, 2);
         g->addWidget(ui.Button5, r++, 3);
 
         ui.RTD = makeEdit(ui.GroupBox6, "RTD", QStringLiteral("10"));
-        ui.Button13 = compact(makeButton(ui.GroupBox6, "Button13", QStringLiteral("Set")));
-        g->addWidget(caption(QStringLiteral("Communication Interval:"), ui.GroupBox6), r, 0);
+        ui.Button13 = compact(makeButton(ui.GroupBox6, "Button13", QT_TRANSLATE_NOOP("Window", "Set")));
+        g->addWidget(caption(QT_TRANSLATE_NOOP("Window", "Communication Interval:"), ui.GroupBox6), r, 0);
         g->addWidget(ui.RTD, r, 1);
-        g->addWidget(caption(QStringLiteral("*100ms"), ui.GroupBox6), r, 2);
+        g->addWidget(caption(QT_TRANSLATE_NOOP("Window", "*100ms"), ui.GroupBox6), r, 2);
         g->addWidget(ui.Button13, r++, 3);
 
         ui.Label4 = new DoubleClickLabel(ui.GroupBox6);
         ui.Label4->setObjectName(QStringLiteral("Label4"));
         ui.Label4->setMinimumSize(60, 20);
         ui.CHXINGHAO = makeCombo(ui.GroupBox6, "CHXINGHAO", items(exchange::kChannelItems), 0);
-        ui.Button14 = compact(makeButton(ui.GroupBox6, "Button14", QStringLiteral("Set")));
+        ui.Button14 = compact(makeButton(ui.GroupBox6, "Button14", QT_TRANSLATE_NOOP("Window", "Set")));
         g->addWidget(ui.Label4, r, 0);
         g->addWidget(ui.CHXINGHAO, r, 1, 1, 2);
         g->addWidget(ui.Button14, r++, 3);
 
-        ui.Button23 = makeButton(ui.GroupBox6, "Button23", QStringLiteral("System parameters "));
+        ui.Button23 = makeButton(ui.GroupBox6, "Button23", QT_TRANSLATE_NOOP("Window", "System parameters "));
         g->addWidget(ui.Button23, r++, 0, 1, 4);
         g->setColumnStretch(1, 1);
     }
@@ -268,15 +277,15 @@ void buildForm(QWidget *form, FormControls &ui)
     left->addStretch(1);
 
     // Instrument table
-    ui.GroupBox3 = makeGroup(form, "GroupBox3", QString());
+    ui.GroupBox3 = makeGroup(form, "GroupBox3", nullptr);
     {
         auto *g = new QGridLayout(ui.GroupBox3);
         g->setVerticalSpacing(4);
-        g->addWidget(caption(QStringLiteral("Device Mode"), ui.GroupBox3), 0, 1);
-        g->addWidget(caption(QStringLiteral("Instrument Type"), ui.GroupBox3), 0, 2);
-        g->addWidget(caption(QStringLiteral("Length"), ui.GroupBox3), 0, 3);
+        g->addWidget(caption(QT_TRANSLATE_NOOP("Window", "Device Mode"), ui.GroupBox3), 0, 1);
+        g->addWidget(caption(QT_TRANSLATE_NOOP("Window", "Instrument Type"), ui.GroupBox3), 0, 2);
+        g->addWidget(caption(QT_TRANSLATE_NOOP("Window", "Length"), ui.GroupBox3), 0, 3);
         // The header may reach over the Set column: the counts are 3 digits.
-        g->addWidget(caption(QStringLiteral("Comm Count"), ui.GroupBox3), 0, 4, 1, 2);
+        g->addWidget(caption(QT_TRANSLATE_NOOP("Window", "Comm Count"), ui.GroupBox3), 0, 4, 1, 2);
         const char *btnNames[4] = {"Button10", "Button8", "Button11", "Button12"};
         QPushButton **btns[4] = {&ui.Button10, &ui.Button8, &ui.Button11, &ui.Button12};
         for (int i = 0; i < 4; ++i) {
@@ -287,15 +296,15 @@ void buildForm(QWidget *form, FormControls &ui)
             ui.QIADF[i] = makeCombo(ui.GroupBox3, ("QIADF" + n).constData(), items(exchange::kPreambleItems), 4);
             ui.DTM[i] = makeEdit(ui.GroupBox3, ("DTM" + n).constData(), QStringLiteral("60"));
             ui.DTM[i]->setFixedWidth(form->fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 16);
-            *btns[i] = compact(makeButton(ui.GroupBox3, btnNames[i], QStringLiteral("Set")));
-            g->addWidget(caption(QStringLiteral("Instrument Number %1:").arg(i + 1), ui.GroupBox3), i + 1, 0);
+            *btns[i] = compact(makeButton(ui.GroupBox3, btnNames[i], QT_TRANSLATE_NOOP("Window", "Set")));
+            g->addWidget(caption(QT_TRANSLATE_NOOP("Window", "Instrument Number %1:"), ui.GroupBox3, QString::number(i + 1)), i + 1, 0);
             g->addWidget(ui.SBZHU[i], i + 1, 1);
             g->addWidget(ui.NEIXING[i], i + 1, 2);
             g->addWidget(ui.QIADF[i], i + 1, 3);
             g->addWidget(ui.DTM[i], i + 1, 4);
             g->addWidget(*btns[i], i + 1, 5);
         }
-        ui.Button2 = compact(makeButton(ui.GroupBox3, "Button2", QStringLiteral("Query")));
+        ui.Button2 = compact(makeButton(ui.GroupBox3, "Button2", QT_TRANSLATE_NOOP("Window", "Query")));
         g->addWidget(ui.Button2, 5, 5);
         g->setColumnStretch(1, 1);
         g->setColumnStretch(2, 1);
@@ -303,18 +312,18 @@ void buildForm(QWidget *form, FormControls &ui)
     right->addWidget(ui.GroupBox3);
 
     // Factory data
-    ui.FactoryGroup = makeGroup(form, "FactoryGroup", QString());
+    ui.FactoryGroup = makeGroup(form, "FactoryGroup", nullptr);
     {
         auto *g = new QHBoxLayout(ui.FactoryGroup);
         ui.PCBSN = makeEdit(ui.FactoryGroup, "PCBSN", QStringLiteral("00000000"));
         ui.PCBSN->setMaximumWidth(form->fontMetrics().horizontalAdvance(QStringLiteral("000000000000")) + 12);
         ui.JIANZHI = makeCombo(ui.FactoryGroup, "JIANZHI",
                             {"001", "002", "003", "004", "005", "006", "006", "008", "009", "101", "102", "103", "104"}, 0);
-        ui.Button53 = compact(makeButton(ui.FactoryGroup, "Button53", QStringLiteral("Set")));
-        g->addWidget(caption(QStringLiteral("PCBSN:"), ui.FactoryGroup));
+        ui.Button53 = compact(makeButton(ui.FactoryGroup, "Button53", QT_TRANSLATE_NOOP("Window", "Set")));
+        g->addWidget(caption(QT_TRANSLATE_NOOP("Window", "PCBSN:"), ui.FactoryGroup));
         g->addWidget(ui.PCBSN, 1);
         g->addSpacing(12);
-        g->addWidget(caption(QStringLiteral("Inspector:"), ui.FactoryGroup));
+        g->addWidget(caption(QT_TRANSLATE_NOOP("Window", "Inspector:"), ui.FactoryGroup));
         g->addWidget(ui.JIANZHI);
         g->addStretch(1);
         g->addWidget(ui.Button53);
@@ -322,7 +331,7 @@ void buildForm(QWidget *form, FormControls &ui)
     right->addWidget(ui.FactoryGroup);
 
     // Transparent Transmission Mode
-    ui.GroupBox4 = makeGroup(form, "GroupBox4", QStringLiteral("Transparent Transmission Mode"));
+    ui.GroupBox4 = makeGroup(form, "GroupBox4", QT_TRANSLATE_NOOP("Window", "Transparent Transmission Mode"));
     {
         auto *v = new QVBoxLayout(ui.GroupBox4);
         auto *g = new QGridLayout;
@@ -333,45 +342,45 @@ void buildForm(QWidget *form, FormControls &ui)
         ui.ComboBox42 = makeCombo(ui.GroupBox4, "ComboBox42", {"Master Mode", "Secondary Master Mode"}, 0);
         ui.Edit9 = makeEdit(ui.GroupBox4, "Edit9", QStringLiteral("6"));
         ui.Edit10 = makeEdit(ui.GroupBox4, "Edit10", QString());
-        ui.Button20 = compact(makeButton(ui.GroupBox4, "Button20", QStringLiteral("Send")));
-        g->addWidget(caption(QStringLiteral("HART Address:"), ui.GroupBox4), 0, 0);
+        ui.Button20 = compact(makeButton(ui.GroupBox4, "Button20", QT_TRANSLATE_NOOP("Window", "Send")));
+        g->addWidget(caption(QT_TRANSLATE_NOOP("Window", "HART Address:"), ui.GroupBox4), 0, 0);
         g->addWidget(ui.ComboBox30, 0, 1);
-        g->addWidget(caption(QStringLiteral("Preamble Length:"), ui.GroupBox4), 0, 3);
+        g->addWidget(caption(QT_TRANSLATE_NOOP("Window", "Preamble Length:"), ui.GroupBox4), 0, 3);
         g->addWidget(ui.Edit9, 0, 4, 1, 2);
-        g->addWidget(caption(QStringLiteral("HART Command Mode:"), ui.GroupBox4), 1, 0);
+        g->addWidget(caption(QT_TRANSLATE_NOOP("Window", "HART Command Mode:"), ui.GroupBox4), 1, 0);
         g->addWidget(ui.ComboBox42, 1, 1);
-        g->addWidget(caption(QStringLiteral("Manual HART Command:"), ui.GroupBox4), 2, 0);
+        g->addWidget(caption(QT_TRANSLATE_NOOP("Window", "Manual HART Command:"), ui.GroupBox4), 2, 0);
         g->addWidget(ui.Edit10, 2, 1, 1, 4);
         g->addWidget(ui.Button20, 2, 5);
-        g->addWidget(caption(QStringLiteral("  HEX (76 89 FD AD)"), ui.GroupBox4), 3, 1, 1, 4);
+        g->addWidget(caption(QT_TRANSLATE_NOOP("Window", "  HEX (76 89 FD AD)"), ui.GroupBox4), 3, 1, 1, 4);
         g->setColumnMinimumWidth(2, 12);
         g->setColumnStretch(1, 1);
         g->setColumnStretch(4, 1);
         v->addLayout(g);
 
         auto *boxes = new QHBoxLayout;
-        ui.GroupBox8 = makeGroup(ui.GroupBox4, "GroupBox8", QStringLiteral("HART Device Basic Parameters"));
+        ui.GroupBox8 = makeGroup(ui.GroupBox4, "GroupBox8", QT_TRANSLATE_NOOP("Window", "HART Device Basic Parameters"));
         {
             auto *h = new QGridLayout(ui.GroupBox8);
             ui.Edit28 = makeEdit(ui.GroupBox8, "Edit28", QString());
             ui.Edit29 = makeEdit(ui.GroupBox8, "Edit29", QString());
             ui.Edit31 = makeEdit(ui.GroupBox8, "Edit31", QString());
             ui.Edit32 = makeEdit(ui.GroupBox8, "Edit32", QString());
-            h->addWidget(caption(QStringLiteral("Manufacturing ID:"), ui.GroupBox8), 0, 0);
+            h->addWidget(caption(QT_TRANSLATE_NOOP("Window", "Manufacturing ID:"), ui.GroupBox8), 0, 0);
             h->addWidget(ui.Edit28, 0, 1);
-            h->addWidget(caption(QStringLiteral("Sensor Type:"), ui.GroupBox8), 1, 0);
+            h->addWidget(caption(QT_TRANSLATE_NOOP("Window", "Sensor Type:"), ui.GroupBox8), 1, 0);
             h->addWidget(ui.Edit29, 1, 1);
-            h->addWidget(caption(QStringLiteral("Preamble Byte Count:"), ui.GroupBox8), 2, 0);
+            h->addWidget(caption(QT_TRANSLATE_NOOP("Window", "Preamble Byte Count:"), ui.GroupBox8), 2, 0);
             h->addWidget(ui.Edit31, 2, 1);
-            h->addWidget(caption(QStringLiteral("Sensor Serial Number:"), ui.GroupBox8), 3, 0);
+            h->addWidget(caption(QT_TRANSLATE_NOOP("Window", "Sensor Serial Number:"), ui.GroupBox8), 3, 0);
             h->addWidget(ui.Edit32, 3, 1);
-            ui.Button7 = makeButton(ui.GroupBox8, "Button7", QStringLiteral("HART Device Parameter Query"));
+            ui.Button7 = makeButton(ui.GroupBox8, "Button7", QT_TRANSLATE_NOOP("Window", "HART Device Parameter Query"));
             h->addWidget(ui.Button7, 4, 0, 1, 2);
             h->setColumnStretch(1, 1);
         }
         boxes->addWidget(ui.GroupBox8, 2);
 
-        ui.GroupBox10 = makeGroup(ui.GroupBox4, "GroupBox10", QStringLiteral("Universal HART Real-Time Data"));
+        ui.GroupBox10 = makeGroup(ui.GroupBox4, "GroupBox10", QT_TRANSLATE_NOOP("Window", "Universal HART Real-Time Data"));
         {
             auto *h = new QGridLayout(ui.GroupBox10);
             ui.HartValuesGrid = h;
@@ -387,12 +396,12 @@ void buildForm(QWidget *form, FormControls &ui)
             QLineEdit *vals[4] = {ui.Edit25, ui.Edit26, ui.Edit27, ui.Edit30};
             QComboBox *unitBoxes[4] = {ui.ComboBox3, ui.ComboBox31, ui.ComboBox32, ui.ComboBox33};
             for (int i = 0; i < 4; ++i) {
-                h->addWidget(caption(QStringLiteral("Current_Variable_%1:").arg(i + 1), ui.GroupBox10), i, 0);
+                h->addWidget(caption(QT_TRANSLATE_NOOP("Window", "Current_Variable_%1:"), ui.GroupBox10, QString::number(i + 1)), i, 0);
                 h->addWidget(vals[i], i, 1);
-                h->addWidget(caption(QStringLiteral("Unit:"), ui.GroupBox10), i, 2);
+                h->addWidget(caption(QT_TRANSLATE_NOOP("Window", "Unit:"), ui.GroupBox10), i, 2);
                 h->addWidget(unitBoxes[i], i, 3);
             }
-            ui.Button16 = makeButton(ui.GroupBox10, "Button16", QStringLiteral("HART Command Query  "));
+            ui.Button16 = makeButton(ui.GroupBox10, "Button16", QT_TRANSLATE_NOOP("Window", "HART Command Query  "));
             h->addWidget(ui.Button16, 4, 0, 1, 4);
             h->setColumnStretch(1, 1);
         }
@@ -412,10 +421,10 @@ void buildForm(QWidget *form, FormControls &ui)
         ui.Memo10->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         ui.Memo10->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         ui.Memo10->setMinimumHeight(48);
-        ui.Button26 = makeButton(form, "Button26", QStringLiteral("  Clear Buffer   "));
-        g->addWidget(caption(QStringLiteral("Send Buffer:"), form), 0, 0);
+        ui.Button26 = makeButton(form, "Button26", QT_TRANSLATE_NOOP("Window", "  Clear Buffer   "));
+        g->addWidget(caption(QT_TRANSLATE_NOOP("Window", "Send Buffer:"), form), 0, 0);
         g->addWidget(ui.Edit8, 0, 1);
-        g->addWidget(caption(QStringLiteral("Receive Buffer:"), form), 1, 0, Qt::AlignTop);
+        g->addWidget(caption(QT_TRANSLATE_NOOP("Window", "Receive Buffer:"), form), 1, 0, Qt::AlignTop);
         g->addWidget(ui.Memo10, 1, 1);
         g->addWidget(ui.Button26, 1, 2, Qt::AlignTop);
         g->setColumnStretch(1, 1);

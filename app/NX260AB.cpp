@@ -13,6 +13,7 @@
 
 #include <cstring>
 
+#include "Captions.h"
 #include "ConfigReplies.h"
 #include "ConfigRequests.h"
 #include "FormControls.h"
@@ -20,6 +21,7 @@
 #include "PortReconnect.h"
 #include "OpenHint.h"
 #include "QtOwnerQueue.h"
+#include "Remembered.h"
 #include "SettingsControls.h"
 #include "SettleQueue.h"
 #include "StrictInt.h"
@@ -71,6 +73,8 @@ TForm1::TForm1(QWidget *parent, TForm1Options options) : QWidget(parent), ui(std
     Timer3->SetGate(gate);
 
     buildForm(this, *ui);
+    m_memory = new Remembered(this);
+    m_remember = options.rememberChoices;
     buildProfileActions();
     Monitor = new TrafficMonitor(this, *this);
     Monitor->addDiagnostics(ui->GroupBox10, ui->HartValuesGrid, ui->Button16);
@@ -83,6 +87,11 @@ TForm1::TForm1(QWidget *parent, TForm1Options options) : QWidget(parent), ui(std
                                   Monitor->statusBar(), [this](const QString &path) { return reopenPort(path); });
     wireControls();
     FormCreate();
+    if (m_remember) {
+        const QString note = m_memory->restore();
+        if (!note.isEmpty())
+            Monitor->error(note);
+    }
 }
 
 TForm1::~TForm1()
@@ -116,6 +125,7 @@ void TForm1::wireControls()
     for (const auto &[button, handler] : wiring)
         connect(button, &QPushButton::clicked, this, [this, h = handler] { inTurn(h); });
     ui->Label4->onDoubleClick = [this] { inTurn(&TForm1::Label4DblClick); };
+    connect(ui->SPREALCOM, &QComboBox::currentTextChanged, Monitor, &TrafficMonitor::portChoiceChanged);
 }
 
 // ---------------------------------------------------------------- start-up
@@ -137,7 +147,18 @@ void TForm1::closeEvent(QCloseEvent *e)
     if (Comm1->IsOpen())
         Comm1->ClosePort();
     PortIsOpen = false;
+    if (m_remember)
+        m_memory->save();
     QWidget::closeEvent(e);
+}
+
+void TForm1::changeEvent(QEvent *e)
+{
+    if (e->type() == QEvent::LanguageChange) {
+        captions::retranslate(this);
+        Monitor->retranslate();
+    }
+    QWidget::changeEvent(e);
 }
 
 void TForm1::showMessage(const QString &text)
@@ -163,7 +184,7 @@ std::optional<int> TForm1::threeDigit(const QLineEdit *box, const QString &field
     if (!v)
         return std::nullopt;
     if (*v < 0 || *v > exchange::kThreeDigitMax) {
-        showMessage(QStringLiteral("%1 must be a number from 0 to %2.").arg(field).arg(exchange::kThreeDigitMax));
+        showMessage(tr("%1 must be a number from 0 to %2.").arg(field).arg(exchange::kThreeDigitMax));
         return std::nullopt;
     }
     return *v;
@@ -173,7 +194,7 @@ std::optional<int> TForm1::selectedIndex(const QComboBox *box, const QString &fi
 {
     const int i = box->currentIndex();
     if (i < 0) {
-        showMessage(QStringLiteral("%1: no item is selected. Choose one and press Set again.").arg(field));
+        showMessage(tr("%1: no item is selected. Choose one and press Set again.").arg(field));
         return std::nullopt;
     }
     return i;
@@ -186,7 +207,7 @@ void TForm1::Button1Click()
     Reconnect->stop();
     if (PortIsOpen) {
         PortIsOpen = false;
-        ui->Button1->setText(QStringLiteral("Open"));
+        captions::set(ui->Button1, QT_TRANSLATE_NOOP("Window", "Open"));
         Comm1->ClosePort();
         Monitor->portClosed();
         return;
@@ -207,7 +228,7 @@ void TForm1::Button1Click()
     if (!baud)
         return;
     if (*baud <= 0) {
-        showMessage(QStringLiteral("'%1' is not a valid baud rate").arg(baudText));
+        showMessage(tr("'%1' is not a valid baud rate").arg(baudText));
         return;
     }
     Comm1->SetBaudRate(static_cast<uint32_t>(*baud));
@@ -224,7 +245,7 @@ void TForm1::Button1Click()
     }
     PortIsOpen = true;
     m_systemRead = m_instrumentsRead = false;
-    ui->Button1->setText(QStringLiteral("Close"));
+    captions::set(ui->Button1, QT_TRANSLATE_NOOP("Window", "Close"));
     Monitor->portOpened();
     Reconnect->opened(ui->SPREALCOM->currentText());
     ui->SPREALCOM->remember(ui->SPREALCOM->currentText());
@@ -239,7 +260,7 @@ bool TForm1::reopenPort(const QString &path)
         return false;
     }
     PortIsOpen = true;
-    ui->Button1->setText(QStringLiteral("Close"));
+    captions::set(ui->Button1, QT_TRANSLATE_NOOP("Window", "Close"));
     Monitor->portOpened();
     return true;
 }
@@ -256,14 +277,14 @@ void TForm1::Comm1RequestHangup(SerialComm::TComm *)
         Timer3->SetEnabled(false);
         Comm1->ClosePort();
         PortIsOpen = false;
-        ui->Button1->setText(QStringLiteral("Open"));
+        captions::set(ui->Button1, QT_TRANSLATE_NOOP("Window", "Open"));
         Monitor->portLost();
         const bool waiting = Reconnect->lost();
-        QString text = QStringLiteral("The serial port was lost (the device was unplugged or stopped responding). ")
-                       + (waiting ? QStringLiteral("It will be opened again when the device returns.")
-                                  : QStringLiteral("It has been closed; check the connection and click Open."));
+        QString text = tr("The serial port was lost (the device was unplugged or stopped responding). ")
+                       + (waiting ? tr("It will be opened again when the device returns.")
+                                  : tr("It has been closed; check the connection and click Open."));
         if (awaited && !Exchange.requestName.empty())
-            text += QStringLiteral("\n\n%1 got no reply.").arg(QString::fromStdString(Exchange.requestName));
+            text += QStringLiteral("\n\n") + tr("%1 got no reply.").arg(QString::fromStdString(Exchange.requestName));
         if (waiting)
             Monitor->error(text); // no dialog: the port comes back by itself
         else
@@ -455,14 +476,14 @@ void TForm1::Button53Click()
     if (!serial)
         return;
     if (*serial < 0 || *serial > exchange::kSerialMax) {
-        showMessage(QStringLiteral("PCBSN must be a number from 0 to %1.").arg(exchange::kSerialMax));
+        showMessage(tr("PCBSN must be a number from 0 to %1.").arg(exchange::kSerialMax));
         return;
     }
     const auto inspector = toInt(ui->JIANZHI->currentText());
     if (!inspector)
         return;
     if (*inspector < 0 || *inspector > exchange::kInspectorMax) {
-        showMessage(QStringLiteral("Inspector must be a number from 0 to %1.").arg(exchange::kInspectorMax));
+        showMessage(tr("Inspector must be a number from 0 to %1.").arg(exchange::kInspectorMax));
         return;
     }
     const std::string text = exchange::factorySerialRequest(*serial, *inspector);
@@ -485,7 +506,7 @@ std::optional<int> TForm1::preambles(int overhead)
         return std::nullopt;
     const int max = hart::kFrameArea - overhead;
     if (*p < 0 || *p > max) {
-        showMessage(QStringLiteral("Preamble Length must be a number from 0 to %1.").arg(max));
+        showMessage(tr("Preamble Length must be a number from 0 to %1.").arg(max));
         return std::nullopt;
     }
     return *p;
@@ -529,7 +550,7 @@ void TForm1::Button16Click()
     ui->Edit30->clear();
     // An all-zero address belongs to no instrument: nothing would answer.
     if (!m_hartIdentity) {
-        showMessage(QStringLiteral("Read the device (HART Device Parameter Query) first."));
+        showMessage(tr("Read the device (HART Device Parameter Query) first."));
         return;
     }
     const auto p = preambles(hart::kCommand3Overhead);
@@ -554,10 +575,10 @@ void TForm1::Button20Click()
         showMessage(QString::fromStdString(exchange::notAnIntegerMessage(entry.badText)));
         return;
     case hart::ManualEntry::TooManyBytes:
-        showMessage(QStringLiteral("At most 15 bytes can be sent by hand."));
+        showMessage(tr("At most 15 bytes can be sent by hand."));
         return;
     case hart::ManualEntry::LoneCharacter:
-        showMessage(QStringLiteral("Each byte needs two hex digits."));
+        showMessage(tr("Each byte needs two hex digits."));
         return;
     case hart::ManualEntry::Ok:
         break;

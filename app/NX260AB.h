@@ -19,6 +19,7 @@
 class QComboBox;
 class QLineEdit;
 class QtOwnerQueue;
+class Remembered;
 class SettleQueue;
 class TTimer;
 class TrafficMonitor;
@@ -29,6 +30,9 @@ struct FormControls;
 // automated runs of thousands of exchanges shorten the receive pause.
 struct TForm1Options {
     int receivePauseMs = exchange::kReceivePauseMs;
+    // Restore the engineer's choices at start and keep them at close (the
+    // program does; tests opt in).
+    bool rememberChoices = false;
 };
 
 class TForm1 : public QWidget, private MonitorHost, private HartDetailsHost {
@@ -107,6 +111,8 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *e) override;
+    // A switch of language translates the captions again.
+    void changeEvent(QEvent *e) override;
 
 private:
     // MonitorHost
@@ -151,6 +157,8 @@ private:
 
     std::unique_ptr<FormControls> ui;
     SettleQueue *m_settle = nullptr;
+    Remembered *m_memory = nullptr;
+    bool m_remember = false;
     std::optional<hart::Identity> m_hartIdentity;
     uint8_t m_hartPreambleCount = 0; // shown only
 

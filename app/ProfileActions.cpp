@@ -12,26 +12,37 @@
 
 #include "ChangeRecord.h"
 #include "Profile.h"
+#include "Captions.h"
 #include "FormControls.h"
+#include "Remembered.h"
 #include "SettingsControls.h"
 #include "TrafficMonitor.h"
+#include "SettleQueue.h"
 
 namespace {
 
-const QString kFilter = QStringLiteral("NX260 profiles (*.json);;All files (*)");
+QString filter()
+{
+    return TForm1::tr("NX260 profiles (*.json);;All files (*)");
+}
 
 } // namespace
 
 void TForm1::buildProfileActions()
 {
-    auto *save = new QAction(QStringLiteral("&Save Profile..."), this);
+    auto *save = new QAction(this);
+    captions::set(save, QT_TRANSLATE_NOOP("Window", "&Save Profile..."));
     save->setObjectName(QStringLiteral("SaveProfileAction"));
     connect(save, &QAction::triggered, this, [this] { inTurn(&TForm1::SaveProfileClick); });
-    auto *load = new QAction(QStringLiteral("&Load Profile..."), this);
+    auto *load = new QAction(this);
+    captions::set(load, QT_TRANSLATE_NOOP("Window", "&Load Profile..."));
     load->setObjectName(QStringLiteral("LoadProfileAction"));
     connect(load, &QAction::triggered, this, [this] { inTurn(&TForm1::LoadProfileClick); });
     ui->FileMenu->insertAction(ui->QuitAction, save);
     ui->FileMenu->insertAction(ui->QuitAction, load);
+    m_memory->addRecentMenu(ui->FileMenu, ui->QuitAction, [this](const QString &path) {
+        m_settle->run([this, path] { loadProfile(path); });
+    });
     ui->FileMenu->insertSeparator(ui->QuitAction);
 }
 
@@ -39,12 +50,12 @@ void TForm1::SaveProfileClick()
 {
     // A profile of a form never filled from the gateway holds the defaults.
     if (!(m_systemRead && m_instrumentsRead)) {
-        QMessageBox ask(QMessageBox::Question, QStringLiteral("Save Profile"),
-                        QStringLiteral("Read System parameters and the instrument table first?"),
+        QMessageBox ask(QMessageBox::Question, tr("Save Profile"),
+                        tr("Read System parameters and the instrument table first?"),
                         QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, this);
-        ask.setInformativeText(QStringLiteral("The settings in the form were not read from the gateway since Open. "
-                                              "Yes reads them; choose Save Profile again when the form is filled. "
-                                              "No saves the form as it is."));
+        ask.setInformativeText(tr("The settings in the form were not read from the gateway since Open. "
+                                  "Yes reads them; choose Save Profile again when the form is filled. "
+                                  "No saves the form as it is."));
         const int answer = ask.exec();
         if (answer == QMessageBox::Yes && PortIsOpen) {
             m_readingForSave = true;
@@ -54,17 +65,17 @@ void TForm1::SaveProfileClick()
         if (answer != QMessageBox::No)
             return;
     }
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save Profile"), {}, kFilter);
+    const QString path = QFileDialog::getSaveFileName(this, tr("Save Profile"), m_memory->profileFolder(), filter());
     if (!path.isEmpty())
         saveProfile(path);
 }
 
 void TForm1::LoadProfileClick()
 {
-    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Load Profile"), {}, kFilter);
+    const QString path = QFileDialog::getOpenFileName(this, tr("Load Profile"), m_memory->profileFolder(), filter());
     if (!path.isEmpty() && loadProfile(path))
-        showMessage(QStringLiteral("The profile is in the form; nothing was sent to the gateway. "
-                                   "Press each Set button to send its settings."));
+        showMessage(tr("The profile is in the form; nothing was sent to the gateway. "
+                       "Press each Set button to send its settings."));
 }
 
 void TForm1::settingsDecoded(bool instruments)
@@ -76,7 +87,7 @@ void TForm1::settingsDecoded(bool instruments)
     } else if (m_readingForSave) {
         m_readingForSave = false;
         if (Monitor)
-            Monitor->error(QStringLiteral("The settings were read from the gateway; Save Profile can save them now."));
+            Monitor->error(tr("The settings were read from the gateway; Save Profile can save them now."));
     }
 }
 
@@ -90,7 +101,7 @@ void TForm1::recordSet(const char *name, const std::vector<uint8_t> &request, bo
                             std::string(request.begin(), request.end()), nullptr, written ? "sent" : "not_sent"};
     std::string error;
     if (!exchange::appendRecord(path.toStdString(), exchange::recordLine(e), &error) && Monitor)
-        Monitor->error(QStringLiteral("The change was not recorded: %1").arg(QString::fromStdString(error)));
+        Monitor->error(tr("The change was not recorded: %1").arg(QString::fromStdString(error)));
 }
 
 bool TForm1::saveProfile(const QString &path)
@@ -98,15 +109,16 @@ bool TForm1::saveProfile(const QString &path)
     QString problem;
     const auto settings = readSettings(*this, &problem);
     if (!settings) {
-        showMessage(QStringLiteral("The profile was not saved. %1.").arg(problem));
+        showMessage(tr("The profile was not saved. %1.").arg(problem));
         return false;
     }
     QFile file(path);
     const QByteArray text = QByteArray::fromStdString(exchange::profileJson(*settings).dump(2) + "\n");
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size() || !file.flush()) {
-        showMessage(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+        showMessage(tr("Cannot write %1: %2").arg(path, file.errorString()));
         return false;
     }
+    m_memory->profileUsed(path);
     return true;
 }
 
@@ -114,7 +126,7 @@ bool TForm1::loadProfile(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        showMessage(QStringLiteral("Cannot read %1: %2").arg(path, file.errorString()));
+        showMessage(tr("Cannot read %1: %2").arg(path, file.errorString()));
         return false;
     }
     const QByteArray text = file.readAll();
@@ -122,9 +134,10 @@ bool TForm1::loadProfile(const QString &path)
     const auto settings = exchange::parseProfile(std::string_view(text.constData(), size_t(text.size())), &error);
     if (!settings) {
         // Nothing is changed by a bad file.
-        showMessage(QStringLiteral("%1 was not loaded: %2").arg(path, QString::fromStdString(error)));
+        showMessage(tr("%1 was not loaded: %2").arg(path, QString::fromStdString(error)));
         return false;
     }
     showSettings(*this, *settings);
+    m_memory->profileUsed(path);
     return true;
 }

@@ -1,5 +1,7 @@
 #include "TrafficModel.h"
 
+#include "Captions.h"
+
 #include <QDateTime>
 
 #include <algorithm>
@@ -67,8 +69,10 @@ QVariant TrafficModel::headerData(int section, Qt::Orientation orientation, int 
 {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QAbstractTableModel::headerData(section, orientation, role);
-    static const char *const names[] = {"Time", "Direction", "Length", "Hex", "Text", "Meaning"};
-    return section >= 0 && section < ColumnCount ? QString::fromLatin1(names[section]) : QString();
+    static const char *const names[] = {QT_TRANSLATE_NOOP("Window", "Time"),   QT_TRANSLATE_NOOP("Window", "Direction"),
+                                        QT_TRANSLATE_NOOP("Window", "Length"), QT_TRANSLATE_NOOP("Window", "Hex"),
+                                        QT_TRANSLATE_NOOP("Window", "Text"),   QT_TRANSLATE_NOOP("Window", "Meaning")};
+    return section >= 0 && section < ColumnCount ? captions::text(names[section]) : QString();
 }
 
 void TrafficModel::append(TrafficRow row)

@@ -35,10 +35,12 @@
 #include <cmath>
 #include <set>
 
+#include "Captions.h"
 #include "ConfigMeaning.h"
 #include "HartAnnotate.h"
 #include "HartUnits.h"
 #include "MonitorHost.h"
+#include "Widgets.h"
 #ifdef NX_HAVE_CAPTURE
 #include "TrafficCapture.h"
 #endif
@@ -91,14 +93,15 @@ void TrafficMonitor::addDiagnostics(QWidget *box, QGridLayout *grid, QPushButton
     HartLoopCurrent->setReadOnly(true);
     HartStatus = new QLabel(box);
     HartStatus->setObjectName(QStringLiteral("HartStatus"));
-    WatchHart = new QCheckBox(QStringLiteral("Watch"), box);
+    WatchHart = new QCheckBox(box);
+    captions::set(WatchHart, QT_TRANSLATE_NOOP("Window", "Watch"));
     WatchHart->setObjectName(QStringLiteral("WatchHart"));
     WatchInterval = new QSpinBox(box);
     WatchInterval->setObjectName(QStringLiteral("WatchInterval"));
     WatchInterval->setRange(1, 60);
     WatchInterval->setValue(kWatchDefaultSeconds);
-    WatchInterval->setSuffix(QStringLiteral(" s"));
-    WatchInterval->setToolTip(QStringLiteral("Seconds between two queries while Watch is checked"));
+    WatchInterval->setSuffix(tr(" s"));
+    captions::setToolTip(WatchInterval, QT_TRANSLATE_NOOP("Window", "Seconds between two queries while Watch is checked"));
 
     // The diagnostics take the query button's row, under the variables;
     // the button moves one row down with the watch controls beside it.
@@ -109,8 +112,12 @@ void TrafficMonitor::addDiagnostics(QWidget *box, QGridLayout *grid, QPushButton
     grid->removeWidget(query);
     auto *current = new QHBoxLayout;
     current->addWidget(HartLoopCurrent, 1);
-    current->addWidget(new QLabel(QStringLiteral("mA"), box));
-    grid->addWidget(new QLabel(QStringLiteral("Loop current:"), box), buttonRow, 0);
+    auto *unit = new QLabel(box);
+    captions::set(unit, QT_TRANSLATE_NOOP("Window", "mA"));
+    current->addWidget(unit);
+    auto *currentCaption = new QLabel(box);
+    captions::set(currentCaption, QT_TRANSLATE_NOOP("Window", "Loop current:"));
+    grid->addWidget(currentCaption, buttonRow, 0);
     grid->addLayout(current, buttonRow, 1);
     // Long fault texts must not widen the group: the full text is the tooltip.
     HartStatus->setWordWrap(false);
@@ -131,7 +138,40 @@ void TrafficMonitor::buildMonitorArea()
     MonitorArea = new QSplitter(Qt::Horizontal, window_);
     MonitorArea->setObjectName(QStringLiteral("MonitorArea"));
 
-    TrafficLog = new QTableView(MonitorArea);
+    // The table and the chart are made when first shown: a window that
+    // never opens them starts without Qt Charts' scene and the table view.
+    // The rows are kept from the start, so the table shows them all.
+    // Follow the newest rows unless the engineer scrolled up to read.
+    connect(Model, &TrafficModel::rowsAboutToBeInserted, this, [this] {
+        if (!TrafficLog)
+            return;
+        auto *bar = TrafficLog->verticalScrollBar();
+        TrafficLog->setProperty("follow", bar->value() >= bar->maximum() - 1);
+    });
+    connect(Model, &TrafficModel::batchAppended, this, [this] {
+        if (TrafficLog && TrafficLog->isVisible() && TrafficLog->property("follow").toBool())
+            TrafficLog->scrollToBottom();
+    });
+
+    TrendLanes = new QAction(this);
+    TrendLanes->setObjectName(QStringLiteral("TrendLanes"));
+    captions::set(TrendLanes, QT_TRANSLATE_NOOP("Window", "Separate lanes"));
+    TrendLanes->setCheckable(true);
+    TrendLanes->setChecked(true);
+    connect(TrendLanes, &QAction::toggled, this, &TrafficMonitor::redrawTrend);
+    MonitorArea->hide();
+    MonitorArea->setFixedHeight(kAreaHeight);
+}
+
+void TrafficMonitor::makeTrafficLog()
+{
+    // The table with a details line under it: the Meaning of the chosen row
+    // in full, wrapped, however narrow its column.
+    TrafficPanel = new QWidget(MonitorArea);
+    auto *box = new QVBoxLayout(TrafficPanel);
+    box->setContentsMargins(0, 0, 0, 0);
+    box->setSpacing(2);
+    TrafficLog = new QTableView(TrafficPanel);
     TrafficLog->setObjectName(QStringLiteral("TrafficLog"));
     TrafficLog->setModel(Model);
     TrafficLog->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -148,24 +188,37 @@ void TrafficMonitor::buildMonitorArea()
     for (int c = 0; c < 5; ++c)
         TrafficLog->setColumnWidth(c, widths[c] * digit);
     TrafficLog->setContextMenuPolicy(Qt::ActionsContextMenu);
-    auto *copy = new QAction(QStringLiteral("Copy rows"), TrafficLog);
+    auto *copy = new QAction(TrafficLog);
+    captions::set(copy, QT_TRANSLATE_NOOP("Window", "Copy rows"));
     copy->setShortcut(QKeySequence::Copy);
     copy->setShortcutContext(Qt::WidgetShortcut);
     connect(copy, &QAction::triggered, this, &TrafficMonitor::copyRows);
-    auto *clear = new QAction(QStringLiteral("Clear"), TrafficLog);
+    auto *clear = new QAction(TrafficLog);
+    captions::set(clear, QT_TRANSLATE_NOOP("Window", "Clear"));
     connect(clear, &QAction::triggered, Model, &TrafficModel::clear);
     TrafficLog->addAction(copy);
     TrafficLog->addAction(clear);
-    // Follow the newest rows unless the engineer scrolled up to read.
-    connect(Model, &TrafficModel::rowsAboutToBeInserted, this, [this] {
-        auto *bar = TrafficLog->verticalScrollBar();
-        TrafficLog->setProperty("follow", bar->value() >= bar->maximum() - 1);
-    });
-    connect(Model, &TrafficModel::batchAppended, this, [this] {
-        if (TrafficLog->isVisible() && TrafficLog->property("follow").toBool())
-            TrafficLog->scrollToBottom();
-    });
+    TrafficDetails = new QLabel(TrafficPanel);
+    TrafficDetails->setObjectName(QStringLiteral("TrafficDetails"));
+    TrafficDetails->setWordWrap(true);
+    TrafficDetails->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    TrafficDetails->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    TrafficDetails->setFixedHeight(TrafficDetails->fontMetrics().lineSpacing() * 3 + 4);
+    connect(TrafficLog->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex &current) {
+                TrafficDetails->setText(current.isValid() ? TrafficModel::cellText(Model->row(current.row()),
+                                                                                   TrafficModel::MeaningColumn)
+                                                          : QString());
+            });
+    box->addWidget(TrafficLog, 1);
+    box->addWidget(TrafficDetails);
+    MonitorArea->insertWidget(0, TrafficPanel);
+    MonitorArea->setStretchFactor(0, 5);
+    Model->flush();
+}
 
+void TrafficMonitor::makeTrend()
+{
     chart_ = new QChart;
     chart_->setMargins(QMargins(4, 4, 4, 4));
     chart_->legend()->setAlignment(Qt::AlignBottom);
@@ -178,7 +231,7 @@ void TrafficMonitor::buildMonitorArea()
     chart_->addAxis(timeAxis_, Qt::AlignBottom);
     for (size_t i = 0; i < series_.size(); ++i) {
         series_[i] = new QLineSeries;
-        series_[i]->setName(i < 4 ? QString::fromLatin1(kVariableNames[i]) : QStringLiteral("Loop current"));
+        series_[i]->setName(i < 4 ? QString::fromLatin1(kVariableNames[i]) : tr("Loop current"));
         chart_->addSeries(series_[i]);
         axes_[i] = new QValueAxis;
         axes_[i]->setLabelFormat(QStringLiteral("%.4g"));
@@ -197,28 +250,25 @@ void TrafficMonitor::buildMonitorArea()
         series_[i]->attachAxis(timeAxis_);
         series_[i]->attachAxis(axes_[i]);
     }
-    axes_[4]->setTitleText(QStringLiteral("mA"));
+    axes_[4]->setTitleText(captions::text(QT_TRANSLATE_NOOP("Window", "mA")));
     HartTrend = new QChartView(chart_, MonitorArea);
     HartTrend->setObjectName(QStringLiteral("HartTrend"));
     HartTrend->setRenderHint(QPainter::Antialiasing);
-    redrawTrend();
-
-    MonitorArea->addWidget(TrafficLog);
+    HartTrend->setContextMenuPolicy(Qt::ActionsContextMenu);
+    HartTrend->addAction(TrendLanes);
     MonitorArea->addWidget(HartTrend);
-    MonitorArea->setStretchFactor(0, 5);
-    MonitorArea->setStretchFactor(1, 4);
+    MonitorArea->setStretchFactor(MonitorArea->indexOf(HartTrend), 4);
     MonitorArea->setSizes({5000, 4000});
-    TrafficLog->hide();
-    HartTrend->hide();
-    MonitorArea->hide();
-    MonitorArea->setFixedHeight(kAreaHeight);
+    redrawTrend();
 }
 
 void TrafficMonitor::addMenus(QMenuBar *bar, QMenu *file, QAction *before)
 {
-    SaveTrafficAction = new QAction(QStringLiteral("Save &Traffic..."), window_);
+    SaveTrafficAction = new QAction(window_);
+    captions::set(SaveTrafficAction, QT_TRANSLATE_NOOP("Window", "Save &Traffic..."));
     SaveTrafficAction->setObjectName(QStringLiteral("SaveTrafficAction"));
-    SaveTrendAction = new QAction(QStringLiteral("Save T&rend..."), window_);
+    SaveTrendAction = new QAction(window_);
+    captions::set(SaveTrendAction, QT_TRANSLATE_NOOP("Window", "Save T&rend..."));
     SaveTrendAction->setObjectName(QStringLiteral("SaveTrendAction"));
     connect(SaveTrafficAction, &QAction::triggered, this, &TrafficMonitor::saveTrafficAs);
     connect(SaveTrendAction, &QAction::triggered, this, &TrafficMonitor::saveTrendAs);
@@ -226,17 +276,30 @@ void TrafficMonitor::addMenus(QMenuBar *bar, QMenu *file, QAction *before)
     file->insertAction(before, SaveTrendAction);
     file->insertSeparator(before);
 
-    ViewMenu = bar->addMenu(QStringLiteral("&View"));
+    ViewMenu = bar->addMenu(QString());
+    captions::set(ViewMenu, QT_TRANSLATE_NOOP("Window", "&View"));
     ViewMenu->setObjectName(QStringLiteral("ViewMenu"));
-    TrafficAction = ViewMenu->addAction(QStringLiteral("&Traffic"));
+    TrafficAction = ViewMenu->addAction(QString());
+    captions::set(TrafficAction, QT_TRANSLATE_NOOP("Window", "&Traffic"));
     TrafficAction->setObjectName(QStringLiteral("TrafficAction"));
     TrafficAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+T")));
     TrafficAction->setCheckable(true);
-    TrendAction = ViewMenu->addAction(QStringLiteral("HART T&rend"));
+    TrendAction = ViewMenu->addAction(QString());
+    captions::set(TrendAction, QT_TRANSLATE_NOOP("Window", "HART T&rend"));
     TrendAction->setObjectName(QStringLiteral("TrendAction"));
     TrendAction->setCheckable(true);
-    connect(TrafficAction, &QAction::toggled, this, [this](bool on) { setPanelVisible(TrafficLog, on); });
-    connect(TrendAction, &QAction::toggled, this, [this](bool on) { setPanelVisible(HartTrend, on); });
+    ViewMenu->addSeparator();
+    captions::addLanguageMenu(ViewMenu);
+    connect(TrafficAction, &QAction::toggled, this, [this](bool on) {
+        if (on && !TrafficLog)
+            makeTrafficLog();
+        setPanelVisible(TrafficPanel, on);
+    });
+    connect(TrendAction, &QAction::toggled, this, [this](bool on) {
+        if (on && !HartTrend)
+            makeTrend();
+        setPanelVisible(HartTrend, on);
+    });
 }
 
 void TrafficMonitor::buildStatusBar()
@@ -249,19 +312,21 @@ void TrafficMonitor::buildStatusBar()
     PortState->setObjectName(QStringLiteral("PortState"));
     ByteCounts = new QLabel(StatusBar);
     ByteCounts->setObjectName(QStringLiteral("ByteCounts"));
-    LastError = new QLabel(StatusBar);
+    // A long error must not widen the window: elided, in full in the tooltip.
+    LastError = new ElidedLabel(StatusBar);
     LastError->setObjectName(QStringLiteral("LastError"));
     StatusBar->addWidget(PortState);
     StatusBar->addWidget(ByteCounts);
     StatusBar->addWidget(LastError, 1);
-    showPortState(QStringLiteral("Closed"));
+    showPortState(QT_TRANSLATE_NOOP("Window", "Closed"));
     showByteCounts();
 }
 
 void TrafficMonitor::setPanelVisible(QWidget *panel, bool on)
 {
     const bool wasShown = MonitorArea->isVisibleTo(window_);
-    panel->setVisible(on);
+    if (panel)
+        panel->setVisible(on);
     const bool show = TrafficAction->isChecked() || TrendAction->isChecked();
     if (show == wasShown)
         return;
@@ -275,7 +340,7 @@ void TrafficMonitor::setPanelVisible(QWidget *panel, bool on)
         window_->resize(window_->width(),
                         std::max(before + (show ? delta : -delta), window_->minimumSizeHint().height()));
     }
-    if (show && TrafficLog->isVisible())
+    if (show && TrafficLog && TrafficLog->isVisible())
         TrafficLog->scrollToBottom();
 }
 
@@ -291,7 +356,7 @@ void TrafficMonitor::sent(const uint8_t *bytes, size_t size, TrafficRow::Kind ki
     row.meaning = fromStd(kind == TrafficRow::Hart ? hart::describe(bytes, size)
                                                    : exchange::describeRequest(latin1(row.bytes)));
     if (!written)
-        row.meaning += QStringLiteral(" (not written: the port is not open)");
+        row.meaning += tr(" (not written: the port is not open)");
     else
         bytesSent_ += size;
     lastKind_ = kind;
@@ -314,7 +379,7 @@ void TrafficMonitor::received(const uint8_t *bytes, size_t size)
     const auto *all = reinterpret_cast<const uint8_t *>(reply_.constData());
     const std::string meaning = lastKind_ == TrafficRow::Hart ? hart::describe(all, size_t(reply_.size()))
                                                               : exchange::describeReply(latin1(reply_));
-    row.meaning = (continued ? QStringLiteral("with the chunk before: ") : QString()) + fromStd(meaning);
+    row.meaning = (continued ? tr("with the chunk before: ") : QString()) + fromStd(meaning);
     bytesReceived_ += size;
     Model->append(std::move(row));
     showByteCounts();
@@ -322,7 +387,7 @@ void TrafficMonitor::received(const uint8_t *bytes, size_t size)
 
 void TrafficMonitor::hartDecoded(int command, const uint8_t *rx, size_t size)
 {
-    const QString prefix = QStringLiteral("Command %1: ").arg(command);
+    const QString prefix = tr("Command %1: ").arg(command);
     // The whole reply since the request: a reply split into chunks still
     // shows what the instrument said.
     if (!reply_.isEmpty()) {
@@ -331,7 +396,7 @@ void TrafficMonitor::hartDecoded(int command, const uint8_t *rx, size_t size)
     }
     const auto info = hart::readFrame(rx, size);
     if (!info || !info->complete) {
-        HartStatus->setText(QStringLiteral("No complete reply frame"));
+        HartStatus->setText(tr("No complete reply frame"));
         HartStatus->setToolTip(prefix + HartStatus->text());
         setFault(HartStatus, false);
         if (command == 3)
@@ -342,7 +407,7 @@ void TrafficMonitor::hartDecoded(int command, const uint8_t *rx, size_t size)
     // the tooltip when the line is too short for it).
     const bool allWell = info->checksumOk && info->responseCode == 0 && info->deviceStatus == 0;
     const QString line = fromStd(hart::statusLine(*info));
-    HartStatus->setText(allWell ? QStringLiteral("Status: OK") : line);
+    HartStatus->setText(allWell ? tr("Status: OK") : line);
     HartStatus->setToolTip(prefix + line);
     setFault(HartStatus, hart::reportsFault(*info));
     if (command != 3)
@@ -370,37 +435,60 @@ void TrafficMonitor::hartDecoded(int command, const uint8_t *rx, size_t size)
 void TrafficMonitor::portOpened()
 {
     bytesSent_ = bytesReceived_ = 0;
-    showPortState(QStringLiteral("Open ") + host_.framing());
+    // A fresh session: the error of the last one (a lost port) is over.
+    LastError->clear();
+    LastError->setToolTip(QString());
+    showPortState(QT_TRANSLATE_NOOP("Window", "Open"));
     showByteCounts();
 }
 
 void TrafficMonitor::portClosed()
 {
     WatchHart->setChecked(false);
-    showPortState(QStringLiteral("Closed"));
+    showPortState(QT_TRANSLATE_NOOP("Window", "Closed"));
 }
 
 void TrafficMonitor::portLost()
 {
     WatchHart->setChecked(false);
-    showPortState(QStringLiteral("Lost"));
+    showPortState(QT_TRANSLATE_NOOP("Window", "Lost"));
 }
 
 void TrafficMonitor::error(const QString &text)
 {
     const QString line = QString(text).replace(QLatin1Char('\n'), QLatin1Char(' ')).simplified();
-    LastError->setText(QStringLiteral("Last error: ") + line);
+    LastError->setText(tr("Last error: ") + line);
     LastError->setToolTip(text);
 }
 
-void TrafficMonitor::showPortState(const QString &state)
+void TrafficMonitor::retranslate()
 {
-    PortState->setText(host_.portName() + QStringLiteral(": ") + state);
+    if (portState_)
+        showPortState(portState_);
+    showByteCounts();
+    WatchInterval->setSuffix(tr(" s"));
+    emit Model->headerDataChanged(Qt::Horizontal, 0, TrafficModel::ColumnCount - 1);
+    redrawTrend();
+}
+
+void TrafficMonitor::portChoiceChanged()
+{
+    // Before Open the status names the port in the box, not the last one used.
+    if (!host_.portOpen() && portState_)
+        showPortState(portState_);
+}
+
+void TrafficMonitor::showPortState(const char *state)
+{
+    portState_ = state;
+    // An open port shows its framing too.
+    const QString framing = host_.portOpen() ? QLatin1Char(' ') + host_.framing() : QString();
+    PortState->setText(host_.portName() + QStringLiteral(": ") + captions::text(state) + framing);
 }
 
 void TrafficMonitor::showByteCounts()
 {
-    ByteCounts->setText(QStringLiteral("Sent %1 bytes, received %2 bytes").arg(bytesSent_).arg(bytesReceived_));
+    ByteCounts->setText(tr("Sent %1 bytes, received %2 bytes").arg(bytesSent_).arg(bytesReceived_));
 }
 
 // ------------------------------------------------------------------- watch
@@ -414,7 +502,7 @@ void TrafficMonitor::watchToggled(bool on)
     }
     if (!host_.portOpen()) {
         WatchHart->setChecked(false);
-        error(QStringLiteral("Watch needs an open port."));
+        error(tr("Watch needs an open port."));
         return;
     }
     watchTimer_.start(WatchInterval->value() * 1000);
@@ -435,7 +523,7 @@ void TrafficMonitor::watchTick()
     }
     if (!host_.readHartVariables()) {
         WatchHart->setChecked(false);
-        error(QStringLiteral("Watch needs the device read first (HART Device Parameter Query)."));
+        error(tr("Watch needs the device read first (HART Device Parameter Query)."));
     }
 }
 
@@ -451,6 +539,8 @@ void TrafficMonitor::addSample(const TrendSample &sample)
 
 void TrafficMonitor::redrawTrend()
 {
+    if (!chart_) // not opened yet: the samples wait
+        return;
     const auto now = std::chrono::system_clock::now();
     // The last ten minutes, or less while there is less to show.
     auto from = now - std::chrono::seconds(kTrendWindowSeconds);
@@ -488,7 +578,19 @@ void TrafficMonitor::redrawTrend()
             hi[i] = 1;
         }
         const double pad = std::max((hi[i] - lo[i]) * 0.05, std::abs(hi[i]) * 0.001 + 1e-6);
-        axes_[i]->setRange(lo[i] - pad, hi[i] + pad);
+        if (TrendLanes->isChecked()) {
+            // Each line in its own band, top to bottom, scaled to its own
+            // range: equal or constant values cannot hide one another.
+            const double bandLo = double(series_.size() - 1 - i) / double(series_.size()) + 0.02;
+            const double bandHi = bandLo + 1.0 / double(series_.size()) - 0.04;
+            const double span = (hi[i] - lo[i] + 2 * pad) / (bandHi - bandLo);
+            const double from = lo[i] - pad - bandLo * span;
+            axes_[i]->setRange(from, from + span);
+        } else {
+            axes_[i]->setRange(lo[i] - pad, hi[i] + pad);
+        }
+        // Lane positions are no scale to read values from.
+        axes_[i]->setLabelsVisible(!TrendLanes->isChecked());
         if (i < 4) {
             const QString symbol = unit[i] < 0 ? QString() : QString::fromUtf8(hart::unitSymbol(uint8_t(unit[i])));
             axes_[i]->setTitleText(QString::fromLatin1(kVariableNames[i])
@@ -497,7 +599,7 @@ void TrafficMonitor::redrawTrend()
             axes_[i]->setTitleVisible(true);
         }
     }
-    series_[4]->setName(QStringLiteral("Loop current (mA)"));
+    series_[4]->setName(tr("Loop current (mA)"));
     timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(qint64(msecs(from))),
                         QDateTime::fromMSecsSinceEpoch(qint64(msecs(now))));
 }
@@ -532,7 +634,7 @@ bool TrafficMonitor::saveTraffic(const QString &path, QString *error) const
         }
         return true;
 #else
-        *error = QStringLiteral("This build cannot write pcap files; save as .log instead.");
+        *error = tr("This build cannot write pcap files; save as .log instead.");
         return false;
 #endif
     }
@@ -605,11 +707,11 @@ void TrafficMonitor::saveTrafficAs()
     Model->flush();
     QString filter;
 #ifdef NX_HAVE_CAPTURE
-    const QString filters = QStringLiteral("Traffic log (*.log);;Wireshark capture (*.pcap)");
+    const QString filters = tr("Traffic log (*.log);;Wireshark capture (*.pcap)");
 #else
-    const QString filters = QStringLiteral("Traffic log (*.log)");
+    const QString filters = tr("Traffic log (*.log)");
 #endif
-    QString path = QFileDialog::getSaveFileName(window_, QStringLiteral("Save Traffic"), QStringLiteral("traffic.log"),
+    QString path = QFileDialog::getSaveFileName(window_, tr("Save Traffic"), QStringLiteral("traffic.log"),
                                                 filters, &filter);
     if (path.isEmpty())
         return;
@@ -624,8 +726,8 @@ void TrafficMonitor::saveTrafficAs()
 
 void TrafficMonitor::saveTrendAs()
 {
-    QString path = QFileDialog::getSaveFileName(window_, QStringLiteral("Save Trend"), QStringLiteral("trend.csv"),
-                                                QStringLiteral("CSV (*.csv)"));
+    QString path = QFileDialog::getSaveFileName(window_, tr("Save Trend"), QStringLiteral("trend.csv"),
+                                                tr("CSV (*.csv)"));
     if (path.isEmpty())
         return;
     if (QFileInfo(path).suffix().isEmpty())

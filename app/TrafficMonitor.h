@@ -68,6 +68,10 @@ public:
     void portClosed();
     void portLost();
     void error(const QString &text);
+    // The texts made here, in the language now chosen.
+    void retranslate();
+    // The port in the Serial Port box changed.
+    void portChoiceChanged();
 
     // --- files (the menu actions ask for the name, then call these) ---
     bool saveTraffic(const QString &path, QString *error) const;
@@ -79,8 +83,13 @@ public:
 
     TrafficModel *Model;
     QSplitter *MonitorArea;
-    QTableView *TrafficLog;
-    QChartView *HartTrend;
+    // Made when first opened (View menu); null until then.
+    QWidget *TrafficPanel = nullptr;
+    QTableView *TrafficLog = nullptr;
+    QLabel *TrafficDetails = nullptr;
+    QChartView *HartTrend = nullptr;
+    // The trend's lines each in a band of their own (else on shared ground).
+    QAction *TrendLanes;
     QLineEdit *HartLoopCurrent;
     QLabel *HartStatus;
     QCheckBox *WatchHart;
@@ -93,8 +102,10 @@ public:
 private:
     void buildMonitorArea();
     void buildStatusBar();
+    void makeTrafficLog();
+    void makeTrend();
     void setPanelVisible(QWidget *panel, bool on);
-    void showPortState(const QString &state);
+    void showPortState(const char *state);
     void showByteCounts();
     void watchToggled(bool on);
     void watchTick();
@@ -117,4 +128,5 @@ private:
     std::array<QLineSeries *, 5> series_{}; // PV, SV, TV, QV, loop current
     std::array<QValueAxis *, 5> axes_{};
     int areaHeight_ = 0;
+    const char *portState_ = nullptr; // English source of the state shown
 };

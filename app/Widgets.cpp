@@ -5,12 +5,36 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMouseEvent>
+#include <QPainter>
 
 void DoubleClickLabel::mouseDoubleClickEvent(QMouseEvent *e)
 {
     if (onDoubleClick)
         onDoubleClick();
     QLabel::mouseDoubleClickEvent(e);
+}
+
+ElidedLabel::ElidedLabel(QWidget *parent) : QLabel(parent)
+{
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+}
+
+QSize ElidedLabel::minimumSizeHint() const
+{
+    return {0, QLabel::minimumSizeHint().height()};
+}
+
+QSize ElidedLabel::sizeHint() const
+{
+    return {0, QLabel::sizeHint().height()};
+}
+
+void ElidedLabel::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    const QRect r = contentsRect();
+    p.setPen(palette().color(foregroundRole()));
+    p.drawText(r, int(Qt::AlignLeft | Qt::AlignVCenter), fontMetrics().elidedText(text(), Qt::ElideRight, r.width()));
 }
 
 QStringList presentSerialDevices()

@@ -17,6 +17,18 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *e) override;
 };
 
+// A one-line label that never asks for more width than it gets: a long text
+// is cut with an ellipsis (callers put the full text in the tooltip).
+class ElidedLabel : public QLabel {
+public:
+    explicit ElidedLabel(QWidget *parent = nullptr);
+    QSize minimumSizeHint() const override;
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *e) override;
+};
+
 // The serial port box: "COM1".."COM12", then the serial devices present,
 // refreshed each time the list drops down, then the device servers opened
 // before (typed, never offered). Typed text is kept as typed.

@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QIcon>
 
+#include "Captions.h"
 #include "NX260AB.h"
 #include "Widgets.h"
 
@@ -52,7 +53,9 @@ int main(int argc, char *argv[])
     describeOptions(parser, portOption);
     parser.process(app);
 
-    TForm1 form;
+    // The window speaks the system's language (View -> Language changes it).
+    captions::useLanguage(captions::systemLanguage());
+    TForm1 form(nullptr, TForm1Options{.rememberChoices = true});
     if (parser.isSet(portOption)) {
         if (auto *port = form.findChild<QComboBox *>(QStringLiteral("SPREALCOM")))
             port->setEditText(parser.value(portOption));

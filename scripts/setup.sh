@@ -3,7 +3,7 @@
 # Does nothing when everything is already there.
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config python3 qt6-base-dev qt6-charts-dev libqt6opengl6-dev libpcap-dev nlohmann-json3-dev tshark
+packages=(cmake g++ make pkg-config python3 qt6-base-dev qt6-charts-dev qt6-tools-dev qt6-l10n-tools libqt6opengl6-dev libpcap-dev nlohmann-json3-dev tshark
   xvfb xauth x11-utils clang libclang-rt-14-dev
   dpkg-dev file lintian appstream librsvg2-bin xz-utils
   doctest-dev g++-mingw-w64-x86-64-posix wine wine64

@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMenu>
 #include <QSpinBox>
@@ -13,9 +14,12 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QtCharts/QChartView>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QValueAxis>
 
 #include "../FormLookup.h"
 #include "NX260AB.h"
+#include "TestSupport.h"
 #include "TrafficMonitor.h"
 
 namespace {
@@ -74,7 +78,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         TrafficMonitor &m = *w.Monitor;
         const QSize start = w.size();
-        QVERIFY(!m.TrafficLog->isVisible() && !m.HartTrend->isVisible());
+        QVERIFY(!m.TrafficLog && !m.HartTrend); // made when first opened
         QCOMPARE(m.TrafficAction->shortcut(), QKeySequence(QStringLiteral("Ctrl+T")));
         QCOMPARE(ui(w).FileMenu->actions().indexOf(m.SaveTrafficAction) + 3, ui(w).FileMenu->actions().indexOf(ui(w).QuitAction));
         m.TrafficAction->trigger();
@@ -130,6 +134,29 @@ private slots:
             QCOMPARE(ui(w).Edit25->text(), QStringLiteral("100")); // the decoded values keep their behaviour
         }
         QCOMPARE(m.trendSamples().size(), size_t(4));
+
+        // The trend, made when opened, puts each line in a band of its own.
+        m.TrendAction->trigger();
+        QVERIFY(m.TrendLanes->isChecked());
+        std::vector<std::pair<double, double>> bands;
+        for (QAbstractSeries *a : m.HartTrend->chart()->series()) {
+            auto *line = static_cast<QLineSeries *>(a);
+            auto *axis = static_cast<QValueAxis *>(line->attachedAxes().constLast());
+            if (line->count() == 0)
+                continue;
+            double lo = 1, hi = 0;
+            for (const QPointF &p : line->points()) {
+                const double f = (p.y() - axis->min()) / (axis->max() - axis->min());
+                lo = std::min(lo, f);
+                hi = std::max(hi, f);
+            }
+            QVERIFY(lo >= 0 && hi <= 1);
+            bands.emplace_back(lo, hi);
+        }
+        QCOMPARE(bands.size(), size_t(3)); // PV, SV and the loop current
+        std::sort(bands.begin(), bands.end());
+        for (size_t i = 1; i < bands.size(); ++i)
+            QVERIFY(bands[i - 1].second < bands[i].first);
     }
 
     void ringKeepsNewestRows()
@@ -200,6 +227,28 @@ private slots:
         QCOMPARE(m.WatchInterval->minimum(), 1);
         QCOMPARE(m.WatchInterval->maximum(), 60);
         QCOMPARE(m.WatchInterval->value(), 2);
+
+        // The status names the port in the box before Open.
+        PtyPeer peer;
+        QVERIFY(peer.ok());
+        ui(w).SPREALCOM->setEditText(peer.slavePath());
+        QCOMPARE(m.PortState->text(), peer.slavePath() + QStringLiteral(": Closed"));
+        // A long error does not widen the window; the tooltip has it all.
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const int width = w.width();
+        const QString longError = QStringLiteral("The serial port was lost. ").repeated(40);
+        m.error(longError);
+        w.layout()->activate();
+        QCOMPARE(w.width(), width);
+        QVERIFY(w.minimumSizeHint().width() <= width);
+        QCOMPARE(m.LastError->toolTip(), longError);
+        // A successful open starts afresh.
+        QTest::mouseClick(ui(w).Button1, Qt::LeftButton);
+        QVERIFY(w.PortIsOpen);
+        QVERIFY(m.LastError->text().isEmpty() && m.LastError->toolTip().isEmpty());
+        QVERIFY2(m.PortState->text().startsWith(peer.slavePath() + QStringLiteral(": Open 9600")),
+                 qPrintable(m.PortState->text()));
     }
 };
 

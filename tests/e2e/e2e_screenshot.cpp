@@ -25,6 +25,7 @@
 #include <cstdio>
 
 #include "../FormLookup.h"
+#include "Captions.h"
 #include "GatewaySim.h"
 #include "NX260AB.h"
 #include "TrafficMonitor.h"
@@ -62,6 +63,9 @@ bool request(sim::GatewaySim &gw, TForm1 &form, QPushButton *button)
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    // In the system's language, as the program starts (LANG=zh_CN.UTF-8 for
+    // the Chinese picture).
+    captions::useLanguage(captions::systemLanguage());
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs/screenshot.png");
 
     // A short port name, so the Serial Port box shows all of it.
