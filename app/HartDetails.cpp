@@ -43,7 +43,7 @@ QString withUnit(float v, uint8_t unit)
 HartDetails::HartDetails(QWidget *window, HartDetailsHost &host) : QDialog(window), host_(host)
 {
     setObjectName(QStringLiteral("HartDetails"));
-    setWindowTitle(QStringLiteral("HART Device Details"));
+    setWindowTitle(tr("HART Device Details"));
     setModal(true);
     auto *box = new QVBoxLayout(this);
     auto *form = new QFormLayout;
@@ -82,7 +82,7 @@ HartDetails::HartDetails(QWidget *window, HartDetailsHost &host) : QDialog(windo
 
 void HartDetails::attach(QPushButton *beside, QMenu *menu)
 {
-    auto *open = new QPushButton(QStringLiteral("HART Device Details"), beside->parentWidget());
+    auto *open = new QPushButton(tr("HART Device Details"), beside->parentWidget());
     open->setObjectName(QStringLiteral("HartDetailsButton"));
     connect(open, &QPushButton::clicked, this, &HartDetails::openAndRead);
     // Share the query button's grid cell, half each.
@@ -96,7 +96,7 @@ void HartDetails::attach(QPushButton *beside, QMenu *menu)
         grid->addLayout(pair, row, column, rows, columns);
     }
     if (menu != nullptr) {
-        QAction *action = menu->addAction(QStringLiteral("HART Device &Details..."), this, &HartDetails::openAndRead);
+        QAction *action = menu->addAction(tr("HART Device &Details..."), this, &HartDetails::openAndRead);
         action->setObjectName(QStringLiteral("HartDetailsAction"));
     }
 }
@@ -126,10 +126,10 @@ void HartDetails::sendStep()
     const auto identity = identity_ ? std::optional(identity_->identity) : std::nullopt;
     reply_.clear();
     if (!host_.sendHartCommand(command, identity)) {
-        finish(QStringLiteral("Nothing sent: open the port and check the preamble length."));
+        finish(tr("Nothing sent: open the port and check the preamble length."));
         return;
     }
-    State->setText(QStringLiteral("Reading command %1 ...").arg(command));
+    State->setText(tr("Reading command %1 ...").arg(command));
     timeout_->start(kReplyMs);
 }
 

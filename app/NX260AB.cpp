@@ -217,7 +217,7 @@ void TForm1::Button1Click()
     const QString name = ui->SPREALCOM->currentText();
     if (Reconnect->connectFirst(name, [this, name](int error) {
             if (error != 0)
-                showMessage(openFailureText(SerialComm::ECommsError("Error opening serial port", error)));
+                showMessage(openFailureText(SerialComm::ECommsError("Error opening serial port", error), name.toStdString()));
             else if (!PortIsOpen && ui->SPREALCOM->currentText() == name)
                 inTurn(&TForm1::Button1Click);
         }))

@@ -1,5 +1,7 @@
 #include "PortReconnect.h"
 
+#include <QCoreApplication>
+
 #include "net/NetName.h"
 
 #include <QCheckBox>
@@ -16,10 +18,10 @@ PortReconnect::PortReconnect(QWidget *portGroup, QGridLayout *grid, QStatusBar *
                              std::function<bool(const QString &)> reopen)
     : QObject(portGroup), m_status(status), m_reopen(std::move(reopen))
 {
-    m_enabled = new QCheckBox(QStringLiteral("Reconnect"), portGroup);
+    m_enabled = new QCheckBox(QCoreApplication::translate("PortReconnect", "Reconnect"), portGroup);
     m_enabled->setObjectName(QStringLiteral("AutoReconnect"));
     m_enabled->setChecked(true);
-    m_enabled->setToolTip(QStringLiteral("Open the port again when the same device comes back"));
+    m_enabled->setToolTip(QCoreApplication::translate("PortReconnect", "Open the port again when the same device comes back"));
     grid->addWidget(m_enabled, 3, 2);
     connect(m_enabled, &QCheckBox::toggled, this, [this](bool on) {
         if (!on)
@@ -48,7 +50,7 @@ bool PortReconnect::lost()
     if (!m_enabled->isChecked() || m_name.isEmpty())
         return false;
     m_waiting = true;
-    m_status->showMessage(QStringLiteral("Lost: waiting for %1").arg(m_name));
+    m_status->showMessage(QCoreApplication::translate("PortReconnect", "Lost: waiting for %1").arg(m_name));
     if (SerialComm::isNetworkPortName(m_name.toStdString())) {
         m_pauseS = 1;
         m_retry->start(m_pauseS * 1000);

@@ -15,6 +15,38 @@
 <context>
     <name>TForm1</name>
     <message>
+        <source>The serial port was lost (the device was unplugged or stopped responding). </source>
+        <translation>串口已丢失（设备被拔出或停止响应）。</translation>
+    </message>
+    <message>
+        <source>It will be opened again when the device returns.</source>
+        <translation>设备恢复后将自动重新打开。</translation>
+    </message>
+    <message>
+        <source>It has been closed; check the connection and click Open.</source>
+        <translation>串口已关闭；请检查连接后点击“打开”。</translation>
+    </message>
+    <message>
+        <source>Read System parameters and the instrument table first?</source>
+        <translation>是否先读取系统参数和仪表表？</translation>
+    </message>
+    <message>
+        <source>The settings in the form were not read from the gateway since Open. Yes reads them; choose Save Profile again when the form is filled. No saves the form as it is.</source>
+        <translation>自打开串口以来，表单中的设置尚未从网关读取。选择“是”将读取它们，表单填好后请再次选择“保存配置”；选择“否”则按表单现状保存。</translation>
+    </message>
+    <message>
+        <source>The profile is in the form; nothing was sent to the gateway. Press each Set button to send its settings.</source>
+        <translation>配置已载入表单，尚未向网关发送任何内容。请按各个“设置”按钮发送相应设置。</translation>
+    </message>
+    <message>
+        <source>The settings were read from the gateway; Save Profile can save them now.</source>
+        <translation>已从网关读取设置；现在可以用“保存配置”保存。</translation>
+    </message>
+    <message>
+        <source>The change was not recorded: %1</source>
+        <translation>此项更改未能记录：%1</translation>
+    </message>
+    <message>
         <source>Another program holds this port; close it and try again.</source>
         <translation>另一个程序正在占用此串口；请关闭该程序后重试。</translation>
     </message>
@@ -487,6 +519,40 @@
     <message>
         <source>Separate lanes</source>
         <translation>分道显示</translation>
+    </message>
+</context>
+<context>
+    <name>HartDetails</name>
+    <message>
+        <source>HART Device Details</source>
+        <translation>HART 设备详情</translation>
+    </message>
+    <message>
+        <source>HART Device &amp;Details...</source>
+        <translation>HART 设备详情(&amp;D)...</translation>
+    </message>
+    <message>
+        <source>Reading command %1 ...</source>
+        <translation>正在读取命令 %1 ...</translation>
+    </message>
+    <message>
+        <source>Nothing sent: open the port and check the preamble length.</source>
+        <translation>未发送任何内容：请打开串口并检查前导码长度。</translation>
+    </message>
+</context>
+<context>
+    <name>PortReconnect</name>
+    <message>
+        <source>Reconnect</source>
+        <translation>自动重连</translation>
+    </message>
+    <message>
+        <source>Open the port again when the same device comes back</source>
+        <translation>同一设备恢复时重新打开串口</translation>
+    </message>
+    <message>
+        <source>Lost: waiting for %1</source>
+        <translation>已丢失：正在等待 %1</translation>
     </message>
 </context>
 </TS>
