@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's texts in the engineer's language. A caption keeps its English
 // source, so a switch of language translates it again at once. Item lists,
 // the gateway's replies and the fixed message texts stay as they are.

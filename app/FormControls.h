@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The form's controls, named as on the form, and the code that lays them
 // out. Private to the window: other code finds a control by its object name.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The form's layout: every control with its caption, items and default, in
 // two columns as on the form.
 #include "FormControls.h"

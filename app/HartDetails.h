@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "HART Device Details": what a HART handheld shows first (tag, descriptor,
 // message, date, long tag, PV, loop current, range, additional status), read
 // in one go through the window's port: command 0 for the long address, then

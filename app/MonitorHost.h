@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the traffic monitor needs of the window it serves, and no more.
 #pragma once
 

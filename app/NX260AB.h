@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The NX260-HGW configuration window: the request handlers, the receive path
 // and the two timers. The controls themselves are private (FormControls);
 // other code and the tests find them by their object names.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Brings a lost port back without the engineer: waits for the same device
 // (kernel device events) or device server (tries with growing pauses) and
 // reopens it with the same settings. Network connects run on a worker

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // File -> Save Profile... / Load Profile...: the settings controls to and
 // from a profile file, the same file the command-line tool backs up and
 // restores.

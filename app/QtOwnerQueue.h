@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the serial component's notifications on the GUI thread, in posting
 // order. drain() lets a timer run every chunk handed over before it fired.
 #pragma once

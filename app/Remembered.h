@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engineer's choices kept between runs (~/.config/nx260-config/): the
 // port and its framing, the window's geometry, which panels are open, the
 // Watch interval, the profile folder and the recent profiles. Only the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one table between the gateway's settings and the form's controls: the
 // decoders' results, profiles and the tests all go through it.
 #pragma once

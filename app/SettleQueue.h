@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Keeps the window's events in the order they happened while a received
 // chunk settles. A chunk is held for the settle time (the rest of a reply may
 // still be on its way) and every click, timer or port event that comes after

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A timer with the classic Enabled/Interval semantics: enabling an enabled
 // timer or setting the interval it already has does not restart its count;
 // a real change does. Before each firing it lets the owner hand over every

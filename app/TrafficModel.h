@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The traffic monitor's rows: one per request sent and per chunk received,
 // the newest kRowLimit kept. Appends are collected and handed to the view in
 // batches, so a burst of rows costs the window one update, not one per row.

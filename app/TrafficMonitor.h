@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's diagnostics beyond the form's own controls: the traffic
 // monitor (`TrafficLog`), the HART trend (`HartTrend`) with the Watch check
 // box, the loop current and status lines under the HART values, the status

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Traffic captures that Wireshark reads: every request and reply as a UDP
 // packet between 127.0.0.1 (the PC) and 127.0.0.2 (the gateway). HART frames
 // travel as HART-IP token-passing PDUs on port 5094, everything else as plain

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The commissioning record: one JSON line per change made to a gateway, by
 // the command-line tool or the window, appended to a file that outlives both.
 // Each line goes out in one append-mode write, so a crash loses no finished

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a configuration request or reply means, in the words of the window's
 // controls ("Set RS485A: 19200 baud, Even"), for the traffic monitor.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Decoding of the gateway's system parameter and instrument table replies
 // into the settings model. The decoders are pure; the window maps the result
 // to its controls, the command-line tool to its keys.

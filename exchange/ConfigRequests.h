@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The gateway's ASCII configuration requests, built from plain values.
 // Callers validate ranges first (see the *_Max constants); these functions
 // only compose bytes, one place per request shape.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The request/reply cycle's shared state: the request being sent, the awaited
 // reply, the watchdog kind and the reply received so far. No widgets here;
 // the window applies the plans these functions return.

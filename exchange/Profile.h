@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Settings by name: the keys of the command-line tool ("rs485a.baud",
 // "instrument.2.preambles" ...), their values as text and as JSON, and the
 // profile file that holds a gateway's settings. Shared by the command-line

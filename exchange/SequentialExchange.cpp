@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "SequentialExchange.h"
 
 #include "HartReader.h"

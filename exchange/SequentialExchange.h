@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One request at a time for programs: write a request, wait for its reply,
 // hand back the bytes or say why there are none. No GUI, no fixed pauses: a
 // configuration reply is complete when the serial component reports the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The gateway's settings by meaning: what the set requests carry and what the
 // query replies report. Choices are held as the item index the gateway uses
 // on the wire; every field is optional because a reply may lack it and a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Strict text-to-integer conversion used for every number the user types and
 // for the index digits of gateway replies.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The serial component's owner queue for a program without an event loop:
 // the component's threads post, the program's thread runs the tasks while it
 // waits for an answer, sleeping in a condition variable in between.

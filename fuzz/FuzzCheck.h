@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Checks for the fuzz targets. They stay active in optimised builds (unlike
 // assert) and abort, which libFuzzer reports as a crash and saves the input.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The system parameter and instrument table decoders against arbitrary reply
 // text. Each key table below is written from the reply layouts; the checks
 // walk it alongside the decoder's updates:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The exchange engine's receive path fed with arbitrary chunk sequences.
 // The input is a list of records, each
 //   tag, length, payload

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The HART command 0 reply decoder against arbitrary replies. The reply sits
 // in a heap block of exactly its size, so any read past the received bytes
 // is an AddressSanitizer report. Checks:

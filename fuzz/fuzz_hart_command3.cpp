@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The HART command 3 reply decoder against arbitrary replies, each in a heap
 // block of exactly its size (a read past the received bytes is an
 // AddressSanitizer report). Checks:

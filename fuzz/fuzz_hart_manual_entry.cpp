@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The parser of hand-typed HART bytes ("02 80 00 00") against arbitrary text,
 // held in a heap block of exactly its length. The outcome is worked out here
 // from the entry rules and compared:

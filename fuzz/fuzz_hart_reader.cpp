@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The frame reader against arbitrary bytes, each in a heap block of exactly
 // their size (a read past them is an AddressSanitizer report), in both
 // search modes. Checks:

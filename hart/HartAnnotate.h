@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a HART frame says, for the traffic monitor and the diagnostics
 // lines: frame type, address, command, response code, field device status,
 // checksum and the data of the commands this tool reads.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // HART request frames sent through the gateway in transparent mode.
 #pragma once
 

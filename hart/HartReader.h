@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one reader of HART bytes: finds a frame in what went through the
 // gateway (transparent header, preambles, delimiter, short or long address,
 // expansion bytes, command, byte count, status, data, checksum) and turns the

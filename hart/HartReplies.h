@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Decoding of HART command 0 and command 3 replies, as received through the
 // gateway. Decoders never read past the received bytes.
 #pragma once

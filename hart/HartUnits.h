@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The HART common table of engineering unit codes: every code a field device
 // may report, with its usual symbol and its full name. The window's unit boxes
 // show a fixed 77-item subset (HartReplies.h); everything else that names a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // nx260ctl as a function: the program's main() calls it with its arguments,
 // the tests call it with theirs and read what it printed.
 #pragma once

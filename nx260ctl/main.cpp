@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // nx260ctl: scripted configuration, profiles and HART reads from the command
 // line. Everything but reading the arguments and the environment is in Ctl.
 #include "Ctl.h"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Install rules and the Debian package (CPack), included last by the top-level
 # CMakeLists.txt so that every program target already exists.
 #

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Checks the window's house rules: no include cycle among app/'s headers, and
 the window's public header declares no control (tests and other code reach
 controls by object name, never through the window's members).

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the libFuzzer targets (clang, AddressSanitizer + UBSan) in build/fuzz
 # and runs every one of them.
 #   scripts/fuzz.sh         100000 runs per target with a fixed seed (the test run)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package into build/package/ and checks it with lintian.
 #
 #   scripts/package.sh              clean release build (Debian's hardening

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Package stage of the test command: builds the Debian package the way the
 # README gives (a clean release build with Debian's hardening flags), installs
 # it on this machine, runs the installed programs from /usr/bin, then removes

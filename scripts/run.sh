@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sets up, builds, starts the gateway simulator and opens the window with the
 # simulator's port already chosen. The simulator stops when the window closes.
 set -euo pipefail

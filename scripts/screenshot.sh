@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the tool, walks through a short session against the simulated
 # gateway on a virtual X server (open the port, communication query, system
 # parameters, instrument table, transparent mode, HART command 0 and 3) and

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what building and testing need, from Debian's packages.
 # Does nothing when everything is already there.
 set -euo pipefail

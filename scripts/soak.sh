@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs the soak and fault-injection tests (tests/reliability) at full size in
 # the default build and prints their measured figures, the ones
 # docs/reliability.md quotes.

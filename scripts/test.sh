@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sets up, builds and runs every test: the normal build, the Debian package
 # (built from the normal build, installed, tried and removed), the
 # AddressSanitizer/UBSan build, short libFuzzer runs of the decoders,

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Windows (mingw-w64) preset and runs its tests under Wine: the
 # serial behaviour suite against pseudo-terminals mapped as COM ports and
 # played by the native nxserial-peer, and nx260ctl.exe against the native

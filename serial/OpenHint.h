@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What an engineer can do about a port that did not open, in words; the
 // window and the command-line tool show the same advice.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Private seam between TComm's logic and the operating system. Everything that
 // touches the port, its waits or its threads' OS attributes lives behind this
 // interface, one implementation per platform (posix/, win32/) and one for

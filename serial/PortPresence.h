@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Finding a local port again after it went away (a USB adapter unplugged and
 // plugged back), woken by the kernel's device events instead of a scan.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TComm: property handling, open/close sequencing, the read and write threads
 // and the dispatch of their notifications on the owner's thread. No platform
 // calls here: they all go through PortBackend.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Serial port component: one port, a read thread and a write thread.
 // All properties, OpenPort/ClosePort/SendData and every event run on the
 // owner's thread; the component's threads only post notifications to it.

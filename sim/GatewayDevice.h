@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The gateway's behaviour without any I/O: where one request ends in the
 // incoming byte stream, and what the gateway (and the HART instrument behind
 // it) answers. GatewaySim drives it from its worker thread; it is not

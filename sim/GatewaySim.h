@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Gateway simulator: plays the NX260-HGW on the far side of a pseudo-terminal
 // so that the configuration window, its tests and demos have a device to talk
 // to. The replies are built here from the gateway's protocol, independently of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // nx260-gateway-sim: runs the gateway simulator on a pseudo-terminal until
 // SIGINT or SIGTERM, for manual tests and demos of the configuration window.
 #include "GatewaySim.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's controls as the tests reach them: found by object name, the
 // way an engineer's eye finds them by caption.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Checks a prescribed interval against the monotonic clock. It must never
 // be short; on an idle machine it also ends within a small slack. A busy
 // machine can stretch any one try, so a long try is repeated, and only when

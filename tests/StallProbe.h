@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How long the GUI thread stays away from its event loop: a precise timer
 // ticks every few milliseconds on that thread, and every late tick is a
 // stall of that length. Used by the end-to-end test and the stall benchmark.

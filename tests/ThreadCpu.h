@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CPU time of this process's threads, read from /proc (Linux). Lets a test
 // ask whether the threads it started sit idle, whatever else the process
 // (the test itself, a sanitizer's own threads) is doing.

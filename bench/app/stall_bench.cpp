@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's thread while it works live: the gateway simulator on a
 // pseudo-terminal, the field's 600 ms receive pause, the traffic table and the
 // trend open, Watch every second, and a configuration query clicked every

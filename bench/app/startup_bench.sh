@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Start-up benchmark of the configuration window, side by side with CuteCom
 # (the reference serial terminal) in the same run and on the same X server:
 #   - start-up: from fork to the mapping of the main window (startup_probe

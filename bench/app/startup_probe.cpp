@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // startup_probe: starts a GUI program on the current X display and reports
 // how long it took from fork to the mapping of its first real top-level
 // window, then its resident memory after a quiet period. Waits on X events

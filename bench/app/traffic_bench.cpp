@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Traffic monitor under load: how many rows per second the window's record
 // path (annotation included) appends, and the longest stall of the GUI
 // thread while 100,000 rows arrive at 10,000 rows per second with the table

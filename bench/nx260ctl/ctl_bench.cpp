@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // nx260ctl against the gateway simulator on a pseudo-terminal: wall time of
 // `show` (two configuration exchanges), `hart read` (command 0 and
 // command 3), `hart info` (eight HART exchanges) and `hart scan` of polling

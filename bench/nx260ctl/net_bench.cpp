@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Device servers: `nx260ctl show` over RFC 2217 and raw TCP through a real
 // ser2net against the same over the pseudo-terminal itself (target: RFC 2217
 // within 1.2x of the pty), and the reconnect time from a device's return to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `restore` of one profile on 16 simulated gateways at once against the same
 // restore on one gateway alone: the tool serves its gateways in parallel,
 // so 16 should take little longer than one (target: at most 1.5x).

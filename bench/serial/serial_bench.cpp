@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Measures TComm against a plain poll()+read() loop on the same kind of
 // pseudo-terminal: throughput, request/reply round trip, how late a chunk
 // ended by silence is handed over, and wake-ups of the component's threads

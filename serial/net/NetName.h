@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Port names of serial device servers: "tcp://HOST:PORT" (raw TCP, the line
 // settings are the server's) and "rfc2217://HOST:PORT" (Telnet with the
 // COM-Port-Control option, the line settings are sent to the server).

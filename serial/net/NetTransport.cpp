@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Network ports on POSIX sockets: a non-blocking TCP connection that the
 // tty backend drives like a line, raw or with Telnet/RFC 2217 framing.
 #include "../posix/StreamTransport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Telnet framing for device servers (RFC 854) with the COM-Port-Control
 // option (RFC 2217). No sockets here: bytes in, bytes out.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Maps the name typed by the user to the device node to open.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Line settings through the termios2 interface. Kept apart because
 // <asm/termbits.h> and glibc's <termios.h> cannot share a translation unit.
 #pragma once

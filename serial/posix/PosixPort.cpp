@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // POSIX (Linux) port backend: a tty opened non-blocking and exclusive, waits
 // in ppoll() on the port and eventfds, line errors from the driver's
 // interrupt counters, carrier/ring changes from TIOCMIWAIT.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A byte stream other than a tty (a network connection) that the POSIX port
 // drives with its own waits, chunking and threads; only opening, line
 // settings and the bytes' framing on the wire differ.

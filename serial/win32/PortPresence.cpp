@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Windows: no device-event watch yet; a COM port is taken as present.
 #include "../PortPresence.h"
 #include "../net/NetName.h"

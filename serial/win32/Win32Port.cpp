@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Windows port backend: a COM port opened for overlapped I/O. The reader
 // waits on the close event, a WaitCommEvent for line errors and modem
 // changes, and a ReadFile whose chunking the driver does by COMMTIMEOUTS; the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared helpers of the window tests: a pseudo-terminal playing the gateway
 // and a catcher for the window's modal message boxes.
 #pragma once

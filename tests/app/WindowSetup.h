@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sets window controls from short text rules, for table-driven window tests.
 #pragma once
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Every user-visible text of the window goes through the translation system
 and has its Simplified Chinese translation.
 

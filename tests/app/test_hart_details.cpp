@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "HART Device Details" against the gateway simulator: every field from one
 // click, "not supported" where the instrument answers response code 64, and
 // the specified boxes left alone.

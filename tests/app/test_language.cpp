@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window in the system's language: LANG=zh_CN.UTF-8 gives Chinese
 // captions, View -> Language switches at once, and the item lists and
 // product name stay as they are in both languages.

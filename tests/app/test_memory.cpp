@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engineer's choices survive a restart; a damaged settings file is
 // ignored with a note in the status bar. Runs in its own configuration
 // folder, never the user's.

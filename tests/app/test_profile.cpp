@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // File -> Save Profile... / Load Profile...: the controls survive a round
 // trip, a bad file changes nothing, and loading sends nothing.
 #include <QAction>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reconnect after a lost port: the window waits for the same device, says
 // so in the status bar, and reopens it with the same settings when it is
 // back, without resending the request that was in flight.

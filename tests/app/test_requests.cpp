@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every request button, clicked in the real window, puts exactly its bytes on
 // a real serial line; replies decoded into the controls can be set back.
 #include <QComboBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The traffic monitor, HART diagnostics, trend and status bar of the window,
 // driven through the form's own send and receive paths (port closed, replies
 // handed to the receive handler as the serial component would).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window: controls, defaults, port handling, receive path, timers.
 #include <QCheckBox>
 #include <QComboBox>

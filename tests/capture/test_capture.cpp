@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Captures are checked the way an engineer reads them: through Wireshark's
 // own HART-IP dissector (tshark), not by re-parsing our bytes.
 #include <QtTest>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Walks through a short service session against the simulated gateway and
 // saves a picture of the window: open the port, identify the gateway, read the
 // system parameters and the instrument table, switch to transparent mode and

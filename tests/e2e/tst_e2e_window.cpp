@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole tool end to end: the real window, clicked like an engineer would,
 // its real serial component, and the gateway simulator on a pseudo-terminal.
 // What the window shows is compared with what the simulated gateway knows.

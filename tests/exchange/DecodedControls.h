@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The decoded settings as the window applies them: one entry per control it
 // sets, in table order. Shared by the decoder tests and the decoder fuzz
 // target, which check the window-visible outcome of a reply.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Meanings of configuration requests (from the real builders) and replies.
 #include <QtTest>
 

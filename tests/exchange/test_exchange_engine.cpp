@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The request/reply cycle's state: composing, receiving, branching.
 #include <QtTest>
 

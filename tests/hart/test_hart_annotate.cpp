@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Annotation of HART frames as the traffic monitor shows them.
 #include <QtTest>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // HART request frames: every expected frame below is written out by hand
 // from the framing rules (header, preambles, delimiter, address, command,
 // byte count, XOR checksum from the delimiter on).

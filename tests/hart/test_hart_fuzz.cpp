@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Random replies and typed entries (fixed seed) against the decoders' and the
 // parser's invariants. Each reply sits in an allocation of exactly its size,
 // so a read past the received bytes fails under the address sanitizer.

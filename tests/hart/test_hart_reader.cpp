@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Frames found in received bytes, and the typed data of each command read.
 #include "HartReader.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // HART command 0 / command 3 reply decoding and the value and unit texts.
 #include <QtTest>
 

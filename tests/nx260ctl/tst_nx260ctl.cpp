@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // nx260ctl against the gateway simulator on a pseudo-terminal: each command,
 // each exit code, profiles, and that bad input sends nothing.
 #include "Ctl.h"

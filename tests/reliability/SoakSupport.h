@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared helpers of the soak tests: run sizes, reproducible random data,
 // checksums and process probes.
 //

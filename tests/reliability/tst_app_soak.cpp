@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real window against the gateway simulator for thousands of mixed
 // configuration and HART exchanges, with faults switched on at random: the
 // gateway stays silent, splits its reply, answers garbage or hangs up and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The serial component under load and abuse on real pseudo-terminals: a long
 // random stream both ways, many open/close and lost-port cycles, closing in
 // the middle of a large send. Sizes follow NX_SOAK_SCALE (SoakSupport.h).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The device end of a serial line, for the behaviour tests that run against
 // every port backend. Natively it is a pseudo-terminal in the test process;
 // in the Windows build under Wine it is a pseudo-terminal held by a native

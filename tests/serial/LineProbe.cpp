@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // termios2 access for the tests; <asm/termbits.h> keeps to itself.
 #include "SerialTestSupport.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The device end under Wine: a pseudo-terminal held by the native peer
 // (nxserial-peer), reached over loopback TCP at NX_SERIAL_PEER (host:port).
 #include "PeerProtocol.h"

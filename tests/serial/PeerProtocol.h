@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The line protocol between the behaviour tests under Wine and the native
 // peer that plays the device: one request line, one reply line ("ok ..." or
 // "err ..."), bytes as hex.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The device end natively: a pseudo-terminal pair in the test process.
 #include "SerialTestSupport.h"
 

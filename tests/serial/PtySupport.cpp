@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The POSIX side of the test helpers: pseudo-terminal pairs and process probes.
 #include "SerialTestSupport.h"
 

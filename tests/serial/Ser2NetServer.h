@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A real ser2net serving one device raw and with RFC 2217, each on its own
 // loopback port, started and stopped by its owner (tests and benchmarks).
 #pragma once

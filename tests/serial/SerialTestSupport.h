@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared helpers of the serial tests: an owner queue run by the test thread,
 // an event recorder, a real pseudo-terminal pair and process probes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Process probes of the Windows build: handles, threads and CPU time.
 #include "SerialTestSupport.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Plays the device for the serial behaviour tests of the Windows build under
 // Wine: each "new" request creates a pseudo-terminal and maps it into the
 // Wine prefix as a COM port (dosdevices/comN -> /dev/pts/M); the tests drive

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Network ports through a real ser2net: a raw and an RFC 2217 accepter in
 // front of a pseudo-terminal played by the test or by the gateway simulator.
 // Skipped (exit 77) where ser2net is not installed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The serial component's behaviour over a real serial line, the same for
 // every port backend: natively against a pseudo-terminal in the process, in
 // the Windows build under Wine against a pseudo-terminal mapped as a COM port

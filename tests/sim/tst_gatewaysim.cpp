@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The gateway simulator seen from the client's side: every exchange goes
 // through a plain termios descriptor on the pty, as a serial port would.
 #include "GatewaySim.h"

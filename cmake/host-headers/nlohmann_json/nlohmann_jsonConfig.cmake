@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # nlohmann/json for the mingw build: the header-only library installed for
 # the host (nlohmann-json3-dev), without the rest of the host's /usr/include.
 find_path(NX_HOST_NLOHMANN_DIR nlohmann/json.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH NO_DEFAULT_PATH REQUIRED)
