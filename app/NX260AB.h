@@ -102,6 +102,10 @@ public:
     // The two halves without the file dialogs; false after a message box.
     bool saveProfile(const QString &path);
     bool loadProfile(const QString &path);
+    // Loads and says that nothing was sent; with the port open the message
+    // offers "Send all": the settings that differ go out one by one through
+    // their Set buttons, each after the one before is through.
+    void loadProfileOffering(const QString &path);
 
     // The serial component's events. A chunk settles for the receive pause
     // (the rest of a reply may follow) without holding the window's thread;
@@ -168,4 +172,6 @@ private:
     void recordSet(const char *name, const std::vector<uint8_t> &request, bool written);
     bool m_systemRead = false, m_instrumentsRead = false; // since Open
     bool m_readingForSave = false; // Save Profile asked to read both first
+    std::vector<void (TForm1::*)()> m_sendAll; // Set buttons still to press, last first
+    void sendAllNext();
 };

@@ -8,7 +8,12 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QMenu>
+#include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include <algorithm>
 #include <QSettings>
 
 #include "ChangeRecord.h"
@@ -74,9 +79,95 @@ void TForm1::SaveProfileClick()
 void TForm1::LoadProfileClick()
 {
     const QString path = QFileDialog::getOpenFileName(this, tr("Load Profile"), m_memory->profileFolder(), filter());
-    if (!path.isEmpty() && loadProfile(path))
-        showMessage(tr("The profile is in the form; nothing was sent to the gateway. "
-                       "Press each Set button to send its settings."));
+    if (!path.isEmpty())
+        loadProfileOffering(path);
+}
+
+namespace {
+
+// The Set button that sends a setting, by the setting's profile key.
+void (TForm1::*setButtonFor(const std::string &key))()
+{
+    static const std::pair<const char *, void (TForm1::*)()> buttons[] = {
+        {"system.mode", &TForm1::Button24Click},
+        {"system.address", &TForm1::Button29Click},
+        {"system.rs485a.baud", &TForm1::Button9Click},
+        {"system.rs485a.parity", &TForm1::Button9Click},
+        {"system.rs485b.baud", &TForm1::Button3Click},
+        {"system.rs485b.parity", &TForm1::Button3Click},
+        {"system.rs485a.return_time", &TForm1::Button4Click},
+        {"system.rs485b.return_time", &TForm1::Button5Click},
+        {"system.interval", &TForm1::Button13Click},
+        {"system.channels", &TForm1::Button14Click},
+        {"instruments[0]", &TForm1::Button10Click},
+        {"instruments[1]", &TForm1::Button8Click},
+        {"instruments[2]", &TForm1::Button11Click},
+        {"instruments[3]", &TForm1::Button12Click},
+    };
+    for (const auto &[prefix, button] : buttons)
+        if (key.starts_with(prefix))
+            return button;
+    return nullptr;
+}
+
+} // namespace
+
+void TForm1::loadProfileOffering(const QString &path)
+{
+    // What the gateway holds, when the form was read from it since Open;
+    // otherwise every setting of the profile is sent.
+    QString problem;
+    const bool known = m_systemRead && m_instrumentsRead;
+    auto before = known ? readSettings(*this, &problem) : std::nullopt;
+    if (!loadProfile(path))
+        return;
+    auto after = readSettings(*this, &problem);
+    std::vector<void (TForm1::*)()> buttons;
+    for (const SettingControl &c : settingControls()) {
+        const auto button = setButtonFor(c.key);
+        if (!button || !after || !c.field(*after).has_value())
+            continue;
+        if (before && c.field(*before) == c.field(*after))
+            continue;
+        if (std::find(buttons.begin(), buttons.end(), button) == buttons.end())
+            buttons.push_back(button);
+    }
+
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("NX260-HGW"),
+                    tr("The profile is in the form; nothing was sent to the gateway. "
+                       "Press each Set button to send its settings."),
+                    QMessageBox::Close, this);
+    QPushButton *sendAll = nullptr;
+    if (PortIsOpen && !buttons.empty())
+        sendAll = box.addButton(tr("Send all (%1)").arg(buttons.size()), QMessageBox::AcceptRole);
+    if (Monitor)
+        Monitor->error(box.text());
+    box.exec();
+    if (!sendAll || box.clickedButton() != sendAll)
+        return;
+    m_sendAll.assign(buttons.rbegin(), buttons.rend());
+    sendAllNext();
+}
+
+void TForm1::sendAllNext()
+{
+    if (!PortIsOpen) {
+        m_sendAll.clear();
+        return;
+    }
+    // One at a time, as an engineer would press them: the next waits until
+    // the last one's acknowledgement (or its time-out) is through.
+    if (exchangeBusy() || QApplication::activeModalWidget() != nullptr) {
+        QTimer::singleShot(100, this, [this] { sendAllNext(); });
+        return;
+    }
+    if (m_sendAll.empty())
+        return;
+    const auto button = m_sendAll.back();
+    m_sendAll.pop_back();
+    inTurn(button);
+    if (!m_sendAll.empty())
+        QTimer::singleShot(100, this, [this] { sendAllNext(); });
 }
 
 void TForm1::settingsDecoded(bool instruments)

@@ -15,6 +15,10 @@
 <context>
     <name>TForm1</name>
     <message>
+        <source>Send all (%1)</source>
+        <translation>全部发送（%1）</translation>
+    </message>
+    <message>
         <source>The serial port was lost (the device was unplugged or stopped responding). </source>
         <translation>串口已丢失（设备被拔出或停止响应）。</translation>
     </message>

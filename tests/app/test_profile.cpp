@@ -47,6 +47,7 @@ private slots:
     void badFileChangesNothing();
     void unsavableControlWritesNothing();
     void saveOffersToReadAndSetsAreRecorded();
+    void loadOffersToSendWhatDiffers();
 };
 
 void TestProfile::menuOrder()
@@ -171,6 +172,50 @@ void TestProfile::saveOffersToReadAndSetsAreRecorded()
     QCOMPARE(line["port"], peer.slavePath().toStdString());
     QCOMPARE(line["asked"], "QQS#ADR:007#");
     QCOMPARE(line["result"], "sent");
+}
+
+void TestProfile::loadOffersToSendWhatDiffers()
+{
+    PtyPeer peer;
+    QVERIFY(peer.ok());
+    TForm1 w(nullptr, TForm1Options{.receivePauseMs = 0});
+    ui(w).SPREALCOM->setCurrentText(peer.slavePath());
+    w.Button1Click();
+    QVERIFY(w.PortIsOpen);
+    // What the gateway holds, read since Open.
+    QTest::mouseClick(ui(w).Button23, Qt::LeftButton);
+    QCOMPARE(peer.readQuiet(), std::string("QQQ#QX1#"));
+    peer.write("QX1#MD:1#C1:007#BOA:300#BOB:300#DTA:2#DTB:2#RTM:010#");
+    QTRY_COMPARE(w.Exchange.pendingReply, 0);
+    QTest::mouseClick(ui(w).Button2, Qt::LeftButton);
+    QCOMPARE(peer.readQuiet(), std::string("QQQ#QH00#"));
+    peer.write("T01:1008060#T02:0004120#T03:1009999#T04:0005007#");
+    QTRY_COMPARE(w.Exchange.pendingReply, 0);
+
+    // A profile that differs in the address and instrument 2's interval.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("p.json");
+    ui(w).Edit14->setText("017");
+    ui(w).DTM[1]->setText("045");
+    QVERIFY(w.saveProfile(path));
+    ui(w).Edit14->setText("007");
+    ui(w).DTM[1]->setText("120");
+
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
+            for (QAbstractButton *b : box->buttons())
+                if (b->text() == QStringLiteral("Send all (2)"))
+                    b->click();
+    });
+    answer.start(5);
+    w.loadProfileOffering(path);
+    // One by one: the second waits for the first one's acknowledgement.
+    QCOMPARE(peer.readQuiet(), std::string("QQS#ADR:017#"));
+    peer.write("SET ADR OK#");
+    QCOMPARE(peer.readQuiet(1000, 5000), std::string("QQS#HA02:0004045#"));
+    peer.write("SET HA02 OK#");
+    QCOMPARE(peer.readQuiet(300, 1000), std::string());
 }
 
 QTEST_MAIN(TestProfile)
