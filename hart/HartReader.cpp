@@ -112,7 +112,7 @@ struct StatusByte {
 };
 constexpr StatusByte kAdditionalStatus[] = {
     {6, {{0x01, "maintenance required"}, {0x02, "device variable alert"}, {0x04, "critical power failure"},
-         {0x08, "failure"}, {0x10, "out of specification"}, {0x20, "function check"}}},
+         {0x08, "failure"}, {0x10, "outside its limits"}, {0x20, "function check"}}},
     {8, {{0x01, "simulation active"}, {0x02, "non-volatile memory defect"}, {0x04, "volatile memory defect"},
          {0x08, "watchdog reset executed"}, {0x10, "power supply conditions out of range"},
          {0x20, "environmental conditions out of range"}, {0x40, "electronic defect"},

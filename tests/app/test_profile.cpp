@@ -38,6 +38,18 @@ const QStringList kChanged = {"MODEL=#0", "Edit14=17",  "BOA=#7",    "JIAOA=#2",
 
 } // namespace
 
+namespace {
+
+// The window's port opened on the test's end of a pseudo-terminal.
+bool openOn(TForm1 &w, const PtyPeer &peer)
+{
+    ui(w).SPREALCOM->setCurrentText(peer.slavePath());
+    w.Button1Click();
+    return w.PortIsOpen;
+}
+
+} // namespace
+
 class TestProfile : public QObject {
     Q_OBJECT
 private slots:
@@ -77,9 +89,7 @@ void TestProfile::roundTrip()
     PtyPeer peer;
     QVERIFY(peer.ok());
     TForm1 w;
-    ui(w).SPREALCOM->setCurrentText(peer.slavePath());
-    w.Button1Click();
-    QVERIFY(w.PortIsOpen);
+    QVERIFY(openOn(w, peer));
     QVERIFY(profileControls(w) != saved);
     QVERIFY(w.loadProfile(path));
     QCOMPARE(profileControls(w), saved);
@@ -137,9 +147,7 @@ void TestProfile::saveOffersToReadAndSetsAreRecorded()
     PtyPeer peer;
     QVERIFY(peer.ok());
     TForm1 w;
-    ui(w).SPREALCOM->setCurrentText(peer.slavePath());
-    w.Button1Click();
-    QVERIFY(w.PortIsOpen);
+    QVERIFY(openOn(w, peer));
     QString asked;
     QTimer answer;
     QObject::connect(&answer, &QTimer::timeout, [&] {
@@ -179,9 +187,7 @@ void TestProfile::loadOffersToSendWhatDiffers()
     PtyPeer peer;
     QVERIFY(peer.ok());
     TForm1 w(nullptr, TForm1Options{.receivePauseMs = 0});
-    ui(w).SPREALCOM->setCurrentText(peer.slavePath());
-    w.Button1Click();
-    QVERIFY(w.PortIsOpen);
+    QVERIFY(openOn(w, peer));
     // What the gateway holds, read since Open.
     QTest::mouseClick(ui(w).Button23, Qt::LeftButton);
     QCOMPARE(peer.readQuiet(), std::string("QQQ#QX1#"));
