@@ -140,30 +140,52 @@ bool TelnetCodec::settingsRequest(const LineSettings &s, std::vector<uint8_t> &o
         flow = 2;
     if (s.outxCtsFlow || s.rtsControl == TRtsControl::RtsHandshake)
         flow = 3;
-    m_asked = {
-        {SetBaudRate,
-         {uint8_t(s.baudRate >> 24), uint8_t(s.baudRate >> 16), uint8_t(s.baudRate >> 8), uint8_t(s.baudRate)}},
-        {SetDataSize, {uint8_t(static_cast<int>(s.byteSize) + 5)}},
-        {SetParity, {uint8_t(static_cast<int>(s.parity) + 1)}},
-        {SetStopSize, {stopCodes[static_cast<int>(s.stopBits)]}},
-        {SetControl, {flow}},
-    };
+    valuesRequest(
+        {
+            {SetBaudRate,
+             {uint8_t(s.baudRate >> 24), uint8_t(s.baudRate >> 16), uint8_t(s.baudRate >> 8), uint8_t(s.baudRate)}},
+            {SetDataSize, {uint8_t(static_cast<int>(s.byteSize) + 5)}},
+            {SetParity, {uint8_t(static_cast<int>(s.parity) + 1)}},
+            {SetStopSize, {stopCodes[static_cast<int>(s.stopBits)]}},
+            {SetControl, {flow}},
+        },
+        out);
+    return true;
+}
+
+void TelnetCodec::currentRequest(std::vector<uint8_t> &out)
+{
+    // A value of 0 asks for the one in effect (SET-CONTROL 0: outbound flow control).
+    valuesRequest({{SetBaudRate, {0, 0, 0, 0}}, {SetDataSize, {0}}, {SetParity, {0}}, {SetStopSize, {0}}, {SetControl, {0}}},
+                  out);
+}
+
+void TelnetCodec::valuesRequest(const Values &values, std::vector<uint8_t> &out)
+{
+    m_asked = values;
     m_answers.clear();
     for (const auto &[command, value] : m_asked) {
         out.insert(out.end(), {IAC, SB, OptComPort, command});
         escape(value.data(), value.size(), out);
         out.insert(out.end(), {IAC, SE});
     }
+}
+
+bool TelnetCodec::answered() const
+{
+    for (const auto &asked : m_asked) {
+        if (!m_answers.contains(asked.first))
+            return false;
+    }
     return true;
 }
 
 int TelnetCodec::settingsOutcome() const
 {
+    if (!answered())
+        return -1;
     for (const auto &[command, value] : m_asked) {
-        const auto it = m_answers.find(command);
-        if (it == m_answers.end())
-            return -1;
-        if (it->second != value)
+        if (m_answers.at(command) != value)
             return EINVAL;
     }
     return 0;

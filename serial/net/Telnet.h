@@ -33,10 +33,20 @@ public:
 
     ComPort comPort() const { return m_comPort; }
 
+    // The COM-Port-Control values, by command.
+    using Values = std::map<uint8_t, std::vector<uint8_t>>;
+
     // The COM-Port-Control requests that set baud rate, data bits, parity,
     // stop bits and flow control; forgets the answers to earlier requests.
     // Returns false (EINVAL) for a value the option cannot carry.
     bool settingsRequest(const LineSettings &settings, std::vector<uint8_t> &out);
+    // Requests that ask the server for the values in effect, or set them
+    // back to `values` (answers to an earlier request).
+    void currentRequest(std::vector<uint8_t> &out);
+    void valuesRequest(const Values &values, std::vector<uint8_t> &out);
+    // Every request of the last batch answered.
+    bool answered() const;
+    const Values &answers() const { return m_answers; }
     // 0 when the server answered every request with the value asked for,
     // EINVAL when it answered one with another (the setting was refused),
     // -1 while answers are missing.
@@ -53,8 +63,8 @@ private:
     std::array<bool, 256> m_doSent{};
     std::array<bool, 256> m_willSent{};
     ComPort m_comPort = ComPort::Pending;
-    std::map<uint8_t, std::vector<uint8_t>> m_asked;   // command -> value
-    std::map<uint8_t, std::vector<uint8_t>> m_answers; // command -> value
+    Values m_asked;
+    Values m_answers;
 };
 
 } // namespace SerialComm::detail

@@ -12,7 +12,10 @@
 #include "net/NetName.h"
 #include "net/Telnet.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -206,6 +209,97 @@ TEST_CASE("failures give a clear error and leave the component closed")
     CHECK(!comm.IsOpen());
     comm.SetCommName(rig.server.rfc2217());
     CHECK(openFailure(comm, error) == "opened");
+}
+
+// A device server that takes every setting but 4800 baud, which it answers
+// with the rate in effect, as a server does for a rate its port cannot do.
+class PickyServer {
+public:
+    std::map<uint8_t, std::vector<uint8_t>> line = {
+        {1, {0, 0, 0x25, 0x80}}, {2, {8}}, {3, {1}}, {4, {1}}, {5, {1}}}; // 9600 8N1, no flow control
+
+    PickyServer()
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        ::bind(m_listener, reinterpret_cast<sockaddr *>(&a), sizeof a);
+        ::listen(m_listener, 1);
+        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&a), &len);
+        m_port = ntohs(a.sin_port);
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~PickyServer()
+    {
+        ::shutdown(m_listener, SHUT_RDWR);
+        ::shutdown(m_client.load(), SHUT_RDWR);
+        m_thread.join();
+        ::close(m_listener);
+    }
+    std::string name() const { return "rfc2217://127.0.0.1:" + std::to_string(m_port); }
+
+private:
+    void serve()
+    {
+        const int fd = ::accept(m_listener, nullptr, nullptr);
+        m_client = fd;
+        std::vector<uint8_t> in;
+        uint8_t buffer[256];
+        for (ssize_t got; (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+            in.insert(in.end(), buffer, buffer + got);
+            std::vector<uint8_t> out;
+            size_t i = 0;
+            for (; i + 2 < in.size(); ++i) {
+                if (in[i] != 255)
+                    continue;
+                if (in[i + 1] == 251 && in[i + 2] == 44) // WILL COM-PORT-OPTION
+                    out.insert(out.end(), {255, 253, 44});
+                if (in[i + 1] != 250)
+                    continue;
+                const auto se = std::find(in.begin() + long(i), in.end(), uint8_t(240)); // no IAC in these values
+                if (se == in.end())
+                    break;
+                const uint8_t command = in[i + 3];
+                const std::vector<uint8_t> value(in.begin() + long(i) + 4, se - 1);
+                const bool ask = std::all_of(value.begin(), value.end(), [](uint8_t b) { return b == 0; });
+                if (!ask && !(command == 1 && value == std::vector<uint8_t>{0, 0, 0x12, 0xc0}))
+                    line[command] = value;
+                out.insert(out.end(), {255, 250, 44, uint8_t(command + 100)});
+                out.insert(out.end(), line[command].begin(), line[command].end());
+                out.insert(out.end(), {255, 240});
+                i = size_t(se - in.begin());
+            }
+            in.erase(in.begin(), in.begin() + long(std::min(i, in.size())));
+            ::send(fd, out.data(), out.size(), MSG_NOSIGNAL);
+        }
+        ::close(fd);
+    }
+
+    int m_listener = -1;
+    std::atomic<int> m_client{-1};
+    int m_port = 0;
+    std::thread m_thread;
+};
+
+TEST_CASE("a refused RFC 2217 setting sets the server's line back as it was")
+{
+    PickyServer server;
+    PortRig rig;
+    TComm &comm = rig.comm;
+    comm.SetCommName(server.name());
+    comm.SetBaudRate(4800);
+    comm.SetParity(TParity::Odd);
+    comm.SetStopBits(TStopBits::_2);
+    int error = 0;
+    CHECK(openFailure(comm, error) == "Error opening serial port");
+    CHECK(error == EINVAL);
+    CHECK(!comm.IsOpen());
+    // Parity and stop bits were taken, then given back with the rest.
+    const std::map<uint8_t, std::vector<uint8_t>> before = {
+        {1, {0, 0, 0x25, 0x80}}, {2, {8}}, {3, {1}}, {4, {1}}, {5, {1}}};
+    CHECK(server.line == before);
 }
 
 TEST_CASE("a connection reset mid-reply is a lost port, told once")
