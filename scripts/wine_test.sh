@@ -31,6 +31,7 @@ peer_pid=
 cleanup() {
   [[ -n $peer_pid ]] && kill "$peer_pid" 2>/dev/null || true
   [[ -n ${sim_pid:-} ]] && kill "$sim_pid" 2>/dev/null || true
+  [[ -n ${ser2net_pid:-} ]] && kill "$ser2net_pid" 2>/dev/null || true
   "$wineserver" -k 2>/dev/null || true
   [[ -n $server_pid ]] && wait "$server_pid" 2>/dev/null || true
   rm -rf "$WINEPREFIX"
@@ -112,6 +113,61 @@ if [[ -f build/windows/nx260ctl/nx260ctl.exe ]]; then
     [[ -s $out/linux.json ]] || { echo "nx260ctl $name: no output" >&2; exit 1; }
     echo "nx260ctl --json $name: same output ($(wc -c <"$out/linux.json") bytes)"
   done
+  rm -rf "$out"
+fi
+
+# The same through a serial device server: ser2net in front of the
+# simulator, reached raw and with RFC 2217 by nx260ctl.exe over Winsock; the
+# documents must match the Linux build's over the pseudo-terminal.
+ser2net_pid=
+run_behind_ser2net() { # SIM_OPTIONS... -- COMMAND... (NX_PTY, NX_RAW and NX_RFC name the ports)
+  local sim_args=() dir ports rc=0
+  while [[ $1 != -- ]]; do sim_args+=("$1"); shift; done
+  shift
+  dir=$(mktemp -d /tmp/nx-ser2net.XXXXXX)
+  build/default/sim/nx260-gateway-sim --quiet --seed 7 --link "$dir/gw" "${sim_args[@]}" >/dev/null &
+  sim_pid=$!
+  for _ in $(seq 100); do [[ -e $dir/gw ]] && break; sleep 0.05; done
+  read -r -a ports < <(python3 -c 'import socket
+s=[socket.socket() for _ in range(2)]
+[x.bind(("127.0.0.1",0)) for x in s]
+print(*[x.getsockname()[1] for x in s])')
+  /usr/sbin/ser2net -n -u -P "$dir/pid" -Y "connection: &raw#  accepter: tcp,127.0.0.1,${ports[0]}#  connector: serialdev,$dir/gw,9600n81,local#connection: &rfc#  accepter: telnet(rfc2217),tcp,127.0.0.1,${ports[1]}#  connector: serialdev,$dir/gw,9600n81,local" >/dev/null 2>&1 &
+  ser2net_pid=$!
+  # Listening, read off the kernel's table: a probe connection would make
+  # ser2net take the device and turn the next client away for a moment.
+  listening() { awk -v p=":$(printf %04X "$1")" '$2 ~ p"$" && $4 == "0A" {f=1} END {exit !f}' /proc/net/tcp; }
+  for _ in $(seq 100); do listening "${ports[0]}" && listening "${ports[1]}" && break; sleep 0.05; done
+  NX_PTY=$dir/gw NX_RAW=tcp://127.0.0.1:${ports[0]} NX_RFC=rfc2217://127.0.0.1:${ports[1]} "$@" || rc=$?
+  kill "$ser2net_pid" "$sim_pid" 2>/dev/null || true
+  wait "$ser2net_pid" "$sim_pid" 2>/dev/null || true
+  ser2net_pid= sim_pid=
+  rm -rf "$dir"
+  return $rc
+}
+if [[ -f build/windows/nx260ctl/nx260ctl.exe && -x /usr/sbin/ser2net ]]; then
+  echo "=== windows: nx260ctl.exe through ser2net (raw TCP and RFC 2217)"
+  out=$(mktemp -d)
+  run_behind_ser2net -- bash -c 'build/default/nx260ctl/nx260ctl --port "$NX_PTY" --json show' >"$out/linux.json"
+  for kind in RAW RFC; do
+    run_behind_ser2net -- bash -c 'timeout 60 "$0" "$1" --port "${!2}" --json show </dev/null' \
+      "$wine64" build/windows/nx260ctl/nx260ctl.exe "NX_$kind" | tr -d '\r' >"$out/windows.json"
+    if ! diff -u "$out/linux.json" "$out/windows.json"; then
+      echo "nx260ctl show over ${kind,,}: the Windows build differs from the Linux build over the pty" >&2
+      exit 1
+    fi
+    echo "nx260ctl.exe --json show over ${kind,,}: same output"
+  done
+  # A server that is not listening: the port error, with the system's reason.
+  closed=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+  rc=0
+  timeout 60 "$wine64" build/windows/nx260ctl/nx260ctl.exe --port "tcp://127.0.0.1:$closed" show </dev/null \
+    2>"$out/err" >/dev/null || rc=$?
+  if ((rc != 3)) || ! grep -q "cannot open port tcp://127.0.0.1:$closed: .*refused" "$out/err"; then
+    echo "nx260ctl.exe against a closed port: exit $rc, $(cat "$out/err")" >&2
+    exit 1
+  fi
+  echo "nx260ctl.exe against a closed port: exit 3, $(tr -d '\r' <"$out/err")"
   rm -rf "$out"
 fi
 echo "=== windows: passed"

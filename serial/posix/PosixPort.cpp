@@ -6,6 +6,7 @@
 #include "DeviceName.h"
 #include "PosixLine.h"
 #include "StreamTransport.h"
+#include "../ReadChunk.h"
 
 #include <algorithm>
 #include <atomic>
@@ -43,8 +44,6 @@ namespace detail {
 namespace {
 
 using Clock = std::chrono::steady_clock; // CLOCK_MONOTONIC
-
-constexpr uint32_t MaxTimeout = std::numeric_limits<uint32_t>::max();
 
 void closeFd(int &fd)
 {
@@ -281,9 +280,7 @@ public:
     {
         // Writes never time out here: a timed-out write would only be
         // restarted with the rest of its bytes anyway.
-        m_interval.store(t.readInterval);
-        m_totalMultiplier.store(t.readTotalMultiplier);
-        m_totalConstant.store(t.readTotalConstant);
+        m_chunk.set(t);
     }
 
     bool createCloseEvent() override
@@ -336,10 +333,8 @@ public:
 
     bool startReading() override
     {
-        m_collected = 0;
+        m_chunk.start();
         m_emptyReads = 0;
-        m_pendingEnd = IoStatus::Ok;
-        m_armed = Clock::now();
         if (m_transport) {
             m_transport->setReaderActive(true);
             return true;
@@ -490,26 +485,6 @@ private:
         return bits;
     }
 
-    ReadResult deliver(ReadResult r)
-    {
-        r.count = m_collected;
-        m_collected = 0;
-        m_armed = Clock::now();
-        return r;
-    }
-
-    // The read ends with `status` after the bytes already collected have
-    // been handed over.
-    ReadResult end(ReadResult r, IoStatus status)
-    {
-        if (m_collected > 0) {
-            m_pendingEnd = status;
-            return deliver(r);
-        }
-        r.status = status;
-        return r;
-    }
-
     std::unique_ptr<StreamTransport> m_transport; // none for a tty
     int m_fd = -1;
     int m_closeFd = -1;   // signalled once, never reset: "manual reset"
@@ -519,15 +494,9 @@ private:
     bool m_rs485 = false;
     std::atomic<bool> m_closeSignalled{false};
     std::atomic<bool> m_ignoreNull{false};
-    std::atomic<uint32_t> m_interval{100};
-    std::atomic<uint32_t> m_totalMultiplier{0};
-    std::atomic<uint32_t> m_totalConstant{0};
+    ReadChunk m_chunk;
 
     // Read thread only.
-    size_t m_collected = 0;
-    Clock::time_point m_armed;
-    Clock::time_point m_lastByte;
-    IoStatus m_pendingEnd = IoStatus::Ok;
     int m_emptyReads = 0;
     bool m_countersOk = false;
     serial_icounter_struct m_counters {};
@@ -540,40 +509,18 @@ private:
 ReadResult PosixPort::read(uint8_t *buffer, size_t capacity)
 {
     ReadResult r;
-    if (m_pendingEnd != IoStatus::Ok) {
-        r.status = m_pendingEnd;
+    if (m_chunk.pendingEnd != IoStatus::Ok) {
+        r.status = m_chunk.pendingEnd;
         return r;
     }
     for (;;) {
-        const uint32_t interval = m_interval.load();
-        const uint32_t multiplier = m_totalMultiplier.load();
-        const uint32_t constant = m_totalConstant.load();
-
-        std::optional<Clock::time_point> deadline;
-        if (multiplier != 0 || constant != 0) {
-            const uint64_t total = multiplier == MaxTimeout ? constant : uint64_t(multiplier) * capacity + constant;
-            deadline = m_armed + std::chrono::milliseconds(total);
-        }
-        if (m_collected > 0) {
-            if (interval == MaxTimeout)
-                return deliver(r); // "return what is there"
-            if (interval != 0) {
-                const auto gapEnd = m_lastByte + std::chrono::milliseconds(interval);
-                deadline = deadline ? std::min(*deadline, gapEnd) : gapEnd;
-            }
-        }
-
+        const ReadChunk::Next next = m_chunk.next(capacity);
+        if (next.deliver)
+            return m_chunk.deliver(r);
         timespec ts{};
         timespec *timeout = nullptr;
-        if (deadline) {
-            const auto now = Clock::now();
-            if (now >= *deadline) {
-                if (m_collected > 0)
-                    return deliver(r);
-                m_armed = now;
-                continue;
-            }
-            ts = toTimespec(*deadline - now);
+        if (next.wait) {
+            ts = toTimespec(*next.wait);
             timeout = &ts;
         }
 
@@ -582,11 +529,11 @@ ReadResult PosixPort::read(uint8_t *buffer, size_t capacity)
         if (ppoll(fds, count, timeout, nullptr) < 0) {
             if (errno == EINTR)
                 continue;
-            return end(r, IoStatus::Failed);
+            return m_chunk.end(r, IoStatus::Failed);
         }
         if (fds[0].revents != 0) {
             // Closing: what was collected but not delivered is dropped.
-            m_collected = 0;
+            m_chunk.collected = 0;
             r.status = IoStatus::Closed;
             return r;
         }
@@ -599,24 +546,24 @@ ReadResult PosixPort::read(uint8_t *buffer, size_t capacity)
         if (events == 0)
             continue;
         if (events & POLLNVAL)
-            return end(r, IoStatus::Quiet);
+            return m_chunk.end(r, IoStatus::Quiet);
 
-        const ssize_t got = ::read(m_fd, buffer + m_collected, capacity - m_collected);
+        const ssize_t got = ::read(m_fd, buffer + m_chunk.collected, capacity - m_chunk.collected);
         if (got > 0) {
-            uint8_t *begin = buffer + m_collected;
+            uint8_t *begin = buffer + m_chunk.collected;
             size_t kept = static_cast<size_t>(got);
             if (m_transport)
                 kept = m_transport->received(m_fd, begin, kept);
             if (m_ignoreNull.load()) {
                 kept = static_cast<size_t>(std::remove(begin, begin + kept, uint8_t{0}) - begin);
             }
-            m_collected += kept;
-            m_lastByte = Clock::now();
+            m_chunk.collected += kept;
+            m_chunk.byte();
             m_emptyReads = 0;
             r.errors |= lineErrors();
-            if (m_collected == capacity)
-                return deliver(r);
-            if (r.errors != 0 && m_collected == 0)
+            if (m_chunk.collected == capacity)
+                return m_chunk.deliver(r);
+            if (r.errors != 0 && m_chunk.collected == 0)
                 return r;
             continue;
         }
@@ -625,15 +572,15 @@ ReadResult PosixPort::read(uint8_t *buffer, size_t capacity)
             // without POLLHUP can also be a purge racing the read, so that
             // needs confirming; a hung-up tty answers 0 every time.
             if ((events & (POLLHUP | POLLERR)) || ++m_emptyReads >= 3)
-                return end(r, IoStatus::Failed);
+                return m_chunk.end(r, IoStatus::Failed);
             continue;
         }
         if (errno == EAGAIN || errno == EINTR) {
             if (events & (POLLHUP | POLLERR))
-                return end(r, IoStatus::Failed);
+                return m_chunk.end(r, IoStatus::Failed);
             continue;
         }
-        return end(r, errno == EBADF ? IoStatus::Quiet : IoStatus::Failed);
+        return m_chunk.end(r, errno == EBADF ? IoStatus::Quiet : IoStatus::Failed);
     }
 }
 

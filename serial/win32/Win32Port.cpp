@@ -6,6 +6,7 @@
 #include "../PortBackend.h"
 #include "../net/NetName.h"
 #include "ComName.h"
+#include "Events.h"
 
 #include <algorithm>
 #include <atomic>
@@ -51,12 +52,7 @@ int lastError()
     return static_cast<int>(GetLastError());
 }
 
-void closeHandle(HANDLE &h)
-{
-    if (h != nullptr && h != INVALID_HANDLE_VALUE)
-        CloseHandle(h);
-    h = nullptr;
-}
+using win32::closeHandle;
 
 std::wstring widen(const std::string &text)
 {
@@ -182,44 +178,17 @@ public:
         SetCommTimeouts(m_port, &ct);
     }
 
-    bool createCloseEvent() override
-    {
-        m_close = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        m_request = m_close ? CreateEventW(nullptr, FALSE, FALSE, nullptr) : nullptr;
-        m_writeEvent = m_request ? CreateEventW(nullptr, TRUE, TRUE, nullptr) : nullptr;
-        if (!m_writeEvent) {
-            const int error = lastError();
-            closeHandle(m_close);
-            closeHandle(m_request);
-            errno = error; // the seam hands the system's code on through errno
-            return false;
-        }
-        m_closeSignalled.store(false);
-        return true;
-    }
-
-    void signalClose() override
-    {
-        m_closeSignalled.store(true);
-        if (m_close)
-            SetEvent(m_close);
-    }
-
-    bool closeSignalled() const override { return m_closeSignalled.load(); }
+    bool createCloseEvent() override { return m_ev.create(); }
+    void signalClose() override { m_ev.signalClose(); }
+    bool closeSignalled() const override { return m_ev.closing.load(); }
 
     void close() override
     {
         closeHandle(m_port);
-        closeHandle(m_close);
-        closeHandle(m_request);
-        closeHandle(m_writeEvent);
+        m_ev.release();
     }
 
-    void enterThread(ThreadRole role) override
-    {
-        SetThreadPriority(GetCurrentThread(),
-                          role == ThreadRole::Reader ? THREAD_PRIORITY_HIGHEST : THREAD_PRIORITY_ABOVE_NORMAL);
-    }
+    void enterThread(ThreadRole role) override { win32::enterThread(role); }
 
     bool startReading() override
     {
@@ -254,40 +223,31 @@ public:
 
     void notifyRequest() override
     {
-        if (m_request)
-            SetEvent(m_request);
+        if (m_ev.request)
+            SetEvent(m_ev.request);
     }
 
-    WakeReason waitForRequest() override
-    {
-        HANDLE handles[2] = {m_close, m_request};
-        switch (WaitForMultipleObjects(2, handles, FALSE, INFINITE)) {
-        case WAIT_OBJECT_0: return WakeReason::Closed;
-        case WAIT_OBJECT_0 + 1: return WakeReason::Request;
-        default: return WakeReason::Failed;
-        }
-    }
+    WakeReason waitForRequest() override { return m_ev.waitForRequest(); }
 
     IoStatus write(const uint8_t *data, size_t length) override
     {
         size_t offset = 0;
         while (offset < length) {
             OVERLAPPED ov{};
-            ov.hEvent = m_writeEvent;
+            ov.hEvent = m_ev.writeEvent;
             const DWORD chunk = static_cast<DWORD>(std::min<size_t>(length - offset, MAXDWORD));
             DWORD written = 0;
             if (!WriteFile(m_port, data + offset, chunk, &written, &ov)) {
                 const DWORD error = GetLastError();
                 if (error != ERROR_IO_PENDING)
                     return failure(error);
-                HANDLE handles[2] = {m_close, m_writeEvent};
-                const DWORD woke = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
-                if (woke != WAIT_OBJECT_0 + 1) {
+                bool closing = false;
+                if (!m_ev.waitForWrite(closing)) {
                     // Closing, or the wait failed: the request copy is freed
                     // after this returns, so the write must be over first.
                     CancelIo(m_port);
                     GetOverlappedResult(m_port, &ov, &written, TRUE);
-                    return woke == WAIT_OBJECT_0 ? IoStatus::Closed : IoStatus::Failed;
+                    return closing ? IoStatus::Closed : IoStatus::Failed;
                 }
                 if (!GetOverlappedResult(m_port, &ov, &written, TRUE))
                     return failure(GetLastError());
@@ -315,10 +275,7 @@ private:
     }
 
     HANDLE m_port = nullptr;
-    HANDLE m_close = nullptr;      // manual reset; signalled once per open
-    HANDLE m_request = nullptr;    // auto reset; a request was queued
-    HANDLE m_writeEvent = nullptr; // the writer's overlapped event
-    std::atomic<bool> m_closeSignalled{false};
+    win32::PortEvents m_ev;
     std::atomic<bool> m_ignoreNull{false};
 
     // Read thread only.
@@ -395,7 +352,7 @@ ReadResult Win32Port::read(uint8_t *buffer, size_t capacity)
 {
     ReadResult r;
     for (;;) {
-        if (m_closeSignalled.load()) {
+        if (m_ev.closing.load()) {
             r.status = IoStatus::Closed;
             return r;
         }
@@ -428,7 +385,7 @@ ReadResult Win32Port::read(uint8_t *buffer, size_t capacity)
             m_readPending = true;
         }
 
-        HANDLE handles[3] = {m_close, m_readEvent, m_waitEvent};
+        HANDLE handles[3] = {m_ev.close, m_readEvent, m_waitEvent};
         const DWORD count = m_waitPending ? 3 : 2;
         // Close first, then the event wait, then the read.
         if (m_waitPending)
@@ -459,7 +416,7 @@ ReadResult Win32Port::read(uint8_t *buffer, size_t capacity)
             const DWORD error = GetLastError();
             if (error != ERROR_TIMEOUT) {
                 // A purge aborts a pending read; only closing purges.
-                r.status = error == ERROR_OPERATION_ABORTED && m_closeSignalled.load() ? IoStatus::Closed
+                r.status = error == ERROR_OPERATION_ABORTED && m_ev.closing.load() ? IoStatus::Closed
                                                                                        : failure(error);
                 return r;
             }
@@ -479,21 +436,6 @@ std::unique_ptr<PortBackend> createPortBackend()
     return std::make_unique<Win32Port>();
 }
 
-// No Winsock transport yet: a network name goes to the device backend, which
-// refuses it as a device that does not exist.
-std::unique_ptr<PortBackend> createNetPortBackend()
-{
-    return createPortBackend();
-}
-
 } // namespace detail
 
-int connectAhead(const std::string &)
-{
-    return 0;
-}
-
-namespace detail {
-
-} // namespace detail
 } // namespace SerialComm

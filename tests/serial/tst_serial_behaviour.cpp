@@ -8,6 +8,7 @@
 #include <doctest.h>
 
 #include "SerialTestSupport.h"
+#include "SocketDevice.h" // Winsock ahead of <windows.h>
 
 #ifdef _WIN32
 #include "win32/ComName.h"
@@ -806,6 +807,53 @@ TEST_CASE("a lost device is reported once, without spinning")
     rig.comm->ClosePort();
     CHECK(Clock::now() - started < milliseconds(1000));
     CHECK(!rig.comm->IsOpen());
+}
+
+// A device server's raw port behaves as a local line: every byte value
+// passes, the 100 ms gap ends a chunk (never sooner, within 20 ms more in
+// one of four tries), a dropped connection is one lost-port notice.
+TEST_CASE("a device server's port: bytes, the gap, a dropped connection")
+{
+    SocketDevice dev;
+    REQUIRE(dev.ok());
+    auto queue = std::make_shared<TestOwnerQueue>();
+    EventLog log;
+    TComm comm(queue);
+    log.attach(comm, *queue);
+    comm.SetCommName(dev.portName());
+    comm.OpenPort();
+    REQUIRE(dev.accept());
+
+    std::vector<uint8_t> all(256);
+    for (size_t i = 0; i < all.size(); ++i)
+        all[i] = static_cast<uint8_t>(255 - i);
+    REQUIRE(comm.SendData(all.data(), static_cast<uint16_t>(all.size())));
+    CHECK(dev.read(all.size(), milliseconds(3000)) == all);
+
+    std::string tries;
+    bool inSlack = false;
+    for (int t = 0; t < 4 && !inSlack; ++t) {
+        log.chunks.clear();
+        REQUIRE(dev.write("RE"));
+        std::this_thread::sleep_for(milliseconds(40));
+        const auto written = Clock::now();
+        REQUIRE(dev.write("PLY"));
+        REQUIRE(queue->runUntil([&] { return log.receivedBytes() >= 5; }, milliseconds(3000)));
+        REQUIRE(log.chunks.size() == 1);
+        CHECK(log.chunks[0].bytes == bytesOf("REPLY"));
+        const double ms = std::chrono::duration<double, std::milli>(log.chunks[0].postedAt - written).count();
+        CHECK(ms >= 100.0);
+        inSlack = ms <= 120.0;
+        tries += std::to_string(ms) + " ms; ";
+    }
+    INFO("last byte to chunk in each try: " << tries);
+    CHECK(inSlack);
+
+    dev.hangUp();
+    CHECK(queue->runUntil([&] { return log.hangups >= 1; }, milliseconds(3000)));
+    queue->runFor(milliseconds(300));
+    CHECK(log.hangups == 1);
+    comm.ClosePort();
 }
 
 // Closing while data pours in is not a lost device.
