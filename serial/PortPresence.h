@@ -22,7 +22,8 @@ PortIdentity portIdentity(const std::string &name);
 std::string presentPath(const PortIdentity &identity);
 
 // Device events that may mean the port is back: from the udev monitor where
-// udev runs, and from inotify on the port's folder and /dev/serial/by-id.
+// udev runs, and from inotify on the port's folder and /dev/serial/by-id;
+// on Windows, changes to the device map, where serial drivers list their ports.
 // fd() becomes readable on an event; drain() takes the events off.
 class DeviceEvents {
 public:
@@ -41,10 +42,10 @@ private:
     void watchFolders();
 
     PortIdentity m_identity;
-    int m_fd = -1;      // epoll set of the sources below
+    int m_fd = -1;      // epoll set of the sources below (Windows: 0 while watching)
     int m_inotify = -1;
-    void *m_udev = nullptr;
-    void *m_monitor = nullptr;
+    void *m_udev = nullptr;    // Windows: the device map's registry key
+    void *m_monitor = nullptr; // Windows: the event its changes signal
 };
 
 } // namespace SerialComm

@@ -1,9 +1,24 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Windows: no device-event watch yet; a COM port is taken as present.
+// Windows: a COM port is there while its DOS device name is; serial drivers
+// list their ports under HARDWARE\DEVICEMAP\SERIALCOMM as they come and go,
+// so a change there is the notice to look again.
 #include "../PortPresence.h"
 #include "../net/NetName.h"
+#include "ComName.h"
+#include "Events.h"
 
 namespace SerialComm {
+
+namespace {
+
+// "COM7" of "\\.\COM7" or "COM7".
+std::wstring dosName(const std::string &path)
+{
+    std::string name = path.rfind("\\\\.\\", 0) == 0 ? path.substr(4) : path;
+    return std::wstring(name.begin(), name.end());
+}
+
+} // namespace
 
 PortIdentity portIdentity(const std::string &name)
 {
@@ -15,16 +30,55 @@ PortIdentity portIdentity(const std::string &name)
 
 std::string presentPath(const PortIdentity &identity)
 {
-    return identity.path;
+    if (identity.path.empty())
+        return {};
+    wchar_t target[512];
+    return QueryDosDeviceW(dosName(detail::devicePathFor(identity.path)).c_str(), target, 512) != 0 ? identity.path
+                                                                                                      : std::string();
 }
 
-DeviceEvents::DeviceEvents(const PortIdentity &identity) : m_identity(identity) {}
-DeviceEvents::~DeviceEvents() = default;
-void DeviceEvents::watchFolders() {}
-void DeviceEvents::drain() {}
-bool DeviceEvents::wait(int)
+DeviceEvents::DeviceEvents(const PortIdentity &identity) : m_identity(identity)
 {
-    return false;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP", 0, KEY_NOTIFY, &key) != ERROR_SUCCESS)
+        return;
+    m_udev = key;
+    m_monitor = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (m_monitor)
+        watchFolders();
+}
+
+DeviceEvents::~DeviceEvents()
+{
+    if (m_udev)
+        RegCloseKey(static_cast<HKEY>(m_udev));
+    HANDLE event = m_monitor;
+    detail::win32::closeHandle(event);
+}
+
+// Arms the one-shot change notice (SERIALCOMM itself may not exist yet).
+void DeviceEvents::watchFolders()
+{
+    const LONG armed = RegNotifyChangeKeyValue(static_cast<HKEY>(m_udev), TRUE,
+                                               REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
+                                               static_cast<HANDLE>(m_monitor), TRUE);
+    m_fd = armed == ERROR_SUCCESS ? 0 : -1;
+}
+
+void DeviceEvents::drain()
+{
+    if (m_fd >= 0)
+        watchFolders();
+}
+
+bool DeviceEvents::wait(int ms)
+{
+    if (m_fd < 0)
+        return false;
+    if (WaitForSingleObject(static_cast<HANDLE>(m_monitor), ms < 0 ? INFINITE : DWORD(ms)) != WAIT_OBJECT_0)
+        return false;
+    drain();
+    return true;
 }
 
 } // namespace SerialComm
