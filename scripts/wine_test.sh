@@ -121,6 +121,7 @@ fi
 # documents must match the Linux build's over the pseudo-terminal.
 ser2net_pid=
 run_behind_ser2net() { # SIM_OPTIONS... -- COMMAND... (NX_PTY, NX_RAW and NX_RFC name the ports)
+  # With SER2NET_LATE=SECONDS the server starts that long after the command.
   local sim_args=() dir ports rc=0
   while [[ $1 != -- ]]; do sim_args+=("$1"); shift; done
   shift
@@ -132,12 +133,15 @@ run_behind_ser2net() { # SIM_OPTIONS... -- COMMAND... (NX_PTY, NX_RAW and NX_RFC
 s=[socket.socket() for _ in range(2)]
 [x.bind(("127.0.0.1",0)) for x in s]
 print(*[x.getsockname()[1] for x in s])')
-  /usr/sbin/ser2net -n -u -P "$dir/pid" -Y "connection: &raw#  accepter: tcp,127.0.0.1,${ports[0]}#  connector: serialdev,$dir/gw,9600n81,local#connection: &rfc#  accepter: telnet(rfc2217),tcp,127.0.0.1,${ports[1]}#  connector: serialdev,$dir/gw,9600n81,local" >/dev/null 2>&1 &
+  bash -c 'sleep "$0"; exec "$@"' "${SER2NET_LATE:-0}" /usr/sbin/ser2net -n -u -P "$dir/pid" -Y "connection: &raw#  accepter: tcp,127.0.0.1,${ports[0]}#  connector: serialdev,$dir/gw,9600n81,local#connection: &rfc#  accepter: telnet(rfc2217),tcp,127.0.0.1,${ports[1]}#  connector: serialdev,$dir/gw,9600n81,local" >/dev/null 2>&1 &
   ser2net_pid=$!
   # Listening, read off the kernel's table: a probe connection would make
   # ser2net take the device and turn the next client away for a moment.
   listening() { awk -v p=":$(printf %04X "$1")" '$2 ~ p"$" && $4 == "0A" {f=1} END {exit !f}' /proc/net/tcp; }
-  for _ in $(seq 100); do listening "${ports[0]}" && listening "${ports[1]}" && break; sleep 0.05; done
+  for _ in $(seq 100); do
+    [[ -n ${SER2NET_LATE:-} ]] || { listening "${ports[0]}" && listening "${ports[1]}"; } && break
+    sleep 0.05
+  done
   NX_PTY=$dir/gw NX_RAW=tcp://127.0.0.1:${ports[0]} NX_RFC=rfc2217://127.0.0.1:${ports[1]} "$@" || rc=$?
   kill "$ser2net_pid" "$sim_pid" 2>/dev/null || true
   wait "$ser2net_pid" "$sim_pid" 2>/dev/null || true
@@ -158,6 +162,17 @@ if [[ -f build/windows/nx260ctl/nx260ctl.exe && -x /usr/sbin/ser2net ]]; then
     fi
     echo "nx260ctl.exe --json show over ${kind,,}: same output"
   done
+  # --wait-port: a device server that comes up late is waited for; a COM
+  # port that is there is not waited for at all.
+  SER2NET_LATE=2 run_behind_ser2net -- bash -c 'timeout 60 "$0" "$1" --wait-port 30 --port "$NX_RAW" show </dev/null' \
+    "$wine64" build/windows/nx260ctl/nx260ctl.exe >/dev/null || { echo "nx260ctl.exe --wait-port: the late server was not waited for" >&2; exit 1; }
+  started=$SECONDS
+  run_against_sim -- timeout 60 "$wine64" build/windows/nx260ctl/nx260ctl.exe --wait-port 30 --port COM7 show </dev/null >/dev/null
+  if ((SECONDS - started > 15)); then
+    echo "nx260ctl.exe --wait-port waited $((SECONDS - started)) s for a COM port that was there" >&2
+    exit 1
+  fi
+  echo "nx260ctl.exe --wait-port: a late device server waited for, a present COM port not"
   # A server that is not listening: the port error, with the system's reason.
   closed=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
   rc=0

@@ -32,9 +32,17 @@ std::string presentPath(const PortIdentity &identity)
 {
     if (identity.path.empty())
         return {};
+    const std::string device = detail::devicePathFor(identity.path);
     wchar_t target[512];
-    return QueryDosDeviceW(dosName(detail::devicePathFor(identity.path)).c_str(), target, 512) != 0 ? identity.path
-                                                                                                      : std::string();
+    if (QueryDosDeviceW(dosName(device).c_str(), target, 512) != 0)
+        return identity.path;
+    // Not every driver (nor Wine) lists its ports as DOS devices: a port that
+    // opens for no access, or is held by another program, is there too.
+    const std::wstring path(device.begin(), device.end());
+    HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    const DWORD error = h == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    detail::win32::closeHandle(h);
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? std::string() : identity.path;
 }
 
 DeviceEvents::DeviceEvents(const PortIdentity &identity) : m_identity(identity)
