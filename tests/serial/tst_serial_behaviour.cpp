@@ -7,6 +7,7 @@
 #define DOCTEST_CONFIG_IMPLEMENT
 #include <doctest.h>
 
+#include "PortPresence.h"
 #include "SerialTestSupport.h"
 #include "SocketDevice.h" // Winsock ahead of <windows.h>
 
@@ -958,6 +959,30 @@ TEST_CASE("an unpostable notification ends its thread")
     rig.comm->ClosePort();
     CHECK(settle(countThreads, threads, milliseconds(2000)) == threads);
 }
+
+#ifndef _WIN32
+// Where udev runs, the watch for a returning port wakes on its device
+// events (a "change" raised for a tty) and then falls quiet again: each
+// source's events are taken off, so a waiting window does not spin. Needs
+// udev running and root (CI starts udev).
+TEST_CASE("the port watch wakes on a device event where udev runs, then falls quiet")
+{
+    const char *uevent = "/sys/class/tty/ptmx/uevent";
+    if (::access("/run/udev/control", F_OK) != 0 || ::access(uevent, W_OK) != 0) {
+        MESSAGE("udev does not run here, or its events may not be raised: not checked");
+        return;
+    }
+    DeviceEvents events(portIdentity("/dev/ttyUSB97"));
+    REQUIRE(events.ok());
+    CHECK(!events.wait(0));
+    std::ofstream(uevent) << "change";
+    CHECK(events.wait(3000));
+    int wakes = 0; // the same event seen again through the other source
+    while (wakes < 10 && events.wait(300))
+        ++wakes;
+    CHECK(wakes < 10);
+}
+#endif
 
 int main(int argc, char **argv)
 {
