@@ -396,6 +396,14 @@ void buildForm(QWidget *form, FormControls &ui)
             ui.ComboBox33 = makeCombo(ui.GroupBox10, "ComboBox33", units, 0);
             QLineEdit *vals[4] = {ui.Edit25, ui.Edit26, ui.Edit27, ui.Edit30};
             QComboBox *unitBoxes[4] = {ui.ComboBox3, ui.ComboBox31, ui.ComboBox32, ui.ComboBox33};
+            // A value must be readable whole; a unit box shows its longest
+            // name in the drop-down list, not by taking the values' width.
+            const int valueWidth = ui.Edit25->fontMetrics().horizontalAdvance(QStringLiteral("-00000.0000")) + 12;
+            for (int i = 0; i < 4; ++i) {
+                vals[i]->setMinimumWidth(valueWidth);
+                unitBoxes[i]->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+                unitBoxes[i]->setMinimumContentsLength(8);
+            }
             for (int i = 0; i < 4; ++i) {
                 h->addWidget(caption(QT_TRANSLATE_NOOP("Window", "Current_Variable_%1:"), ui.GroupBox10, QString::number(i + 1)), i, 0);
                 h->addWidget(vals[i], i, 1);

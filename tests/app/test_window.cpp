@@ -30,6 +30,7 @@ private slots:
     void comboLists_data();
     void comboLists();
     void unitLists();
+    void hartValuesReadableWhole();
     void onlyPortAndBaudAreEditable();
     void formCreateHidesChannelModel();
     void label4DoubleClickRevealsChannelModel();
@@ -280,6 +281,22 @@ void TestWindow::unitLists()
         QCOMPARE(c->itemText(48), QStringLiteral("lb"));
         QCOMPARE(c->itemText(75), QStringLiteral("%"));
         QCOMPARE(c->itemText(76), QStringLiteral("other"));
+    }
+}
+
+// A HART value is readable whole in its box at the window's own size: the
+// text fits inside the frame and the line edit's own 2-pixel margins.
+void TestWindow::hartValuesReadableWhole()
+{
+    TForm1 w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const QString value = QStringLiteral("-12345.678");
+    for (const char *name : {"Edit25", "Edit26", "Edit27", "Edit30"}) {
+        auto *e = w.findChild<QLineEdit *>(name);
+        QVERIFY(e);
+        const int frame = e->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, e);
+        QVERIFY2(e->fontMetrics().horizontalAdvance(value) <= e->width() - 2 * frame - 4, name);
     }
 }
 
