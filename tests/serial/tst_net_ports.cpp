@@ -215,9 +215,6 @@ TEST_CASE("failures give a clear error and leave the component closed")
 // with the rate in effect, as a server does for a rate its port cannot do.
 class PickyServer {
 public:
-    std::map<uint8_t, std::vector<uint8_t>> line = {
-        {1, {0, 0, 0x25, 0x80}}, {2, {8}}, {3, {1}}, {4, {1}}, {5, {1}}}; // 9600 8N1, no flow control
-
     PickyServer()
     {
         m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -235,8 +232,15 @@ public:
     {
         ::shutdown(m_listener, SHUT_RDWR);
         ::shutdown(m_client.load(), SHUT_RDWR);
-        m_thread.join();
+        if (m_thread.joinable())
+            m_thread.join();
         ::close(m_listener);
+    }
+    // The line's settings once the client has gone.
+    std::map<uint8_t, std::vector<uint8_t>> lineAtEnd()
+    {
+        m_thread.join();
+        return m_line;
     }
     std::string name() const { return "rfc2217://127.0.0.1:" + std::to_string(m_port); }
 
@@ -265,9 +269,9 @@ private:
                 const std::vector<uint8_t> value(in.begin() + long(i) + 4, se - 1);
                 const bool ask = std::all_of(value.begin(), value.end(), [](uint8_t b) { return b == 0; });
                 if (!ask && !(command == 1 && value == std::vector<uint8_t>{0, 0, 0x12, 0xc0}))
-                    line[command] = value;
+                    m_line[command] = value;
                 out.insert(out.end(), {255, 250, 44, uint8_t(command + 100)});
-                out.insert(out.end(), line[command].begin(), line[command].end());
+                out.insert(out.end(), m_line[command].begin(), m_line[command].end());
                 out.insert(out.end(), {255, 240});
                 i = size_t(se - in.begin());
             }
@@ -277,6 +281,8 @@ private:
         ::close(fd);
     }
 
+    std::map<uint8_t, std::vector<uint8_t>> m_line = {
+        {1, {0, 0, 0x25, 0x80}}, {2, {8}}, {3, {1}}, {4, {1}}, {5, {1}}}; // 9600 8N1, no flow control
     int m_listener = -1;
     std::atomic<int> m_client{-1};
     int m_port = 0;
@@ -299,7 +305,7 @@ TEST_CASE("a refused RFC 2217 setting sets the server's line back as it was")
     // Parity and stop bits were taken, then given back with the rest.
     const std::map<uint8_t, std::vector<uint8_t>> before = {
         {1, {0, 0, 0x25, 0x80}}, {2, {8}}, {3, {1}}, {4, {1}}, {5, {1}}};
-    CHECK(server.line == before);
+    CHECK(server.lineAtEnd() == before);
 }
 
 TEST_CASE("a connection reset mid-reply is a lost port, told once")
