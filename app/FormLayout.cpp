@@ -403,8 +403,6 @@ void buildForm(QWidget *form, FormControls &ui)
                 vals[i]->setMinimumWidth(valueWidth);
                 unitBoxes[i]->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
                 unitBoxes[i]->setMinimumContentsLength(8);
-            }
-            for (int i = 0; i < 4; ++i) {
                 h->addWidget(caption(QT_TRANSLATE_NOOP("Window", "Current_Variable_%1:"), ui.GroupBox10, QString::number(i + 1)), i, 0);
                 h->addWidget(vals[i], i, 1);
                 h->addWidget(caption(QT_TRANSLATE_NOOP("Window", "Unit:"), ui.GroupBox10), i, 2);

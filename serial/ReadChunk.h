@@ -49,6 +49,19 @@ public:
         arm();
         return r;
     }
+    // True, with `r` filled in, when an end seen earlier is due now.
+    bool endDue(ReadResult &r) const
+    {
+        r.status = pendingEnd;
+        return pendingEnd != IoStatus::Ok;
+    }
+    // Closing: what was gathered but not handed over is dropped.
+    ReadResult closed(ReadResult r)
+    {
+        collected = 0;
+        r.status = IoStatus::Closed;
+        return r;
+    }
     // The read ends with `status` after the bytes in hand are handed over.
     ReadResult end(ReadResult r, IoStatus status)
     {

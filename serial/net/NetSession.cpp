@@ -182,7 +182,8 @@ bool NetSession::applyLineSettings(const LineSettings &settings)
         // What to go back to should the server refuse one of the settings.
         m_codec.currentRequest(request);
         error = exchange(request, lock);
-        m_inEffect = m_codec.answers();
+        if (error == 0)
+            m_inEffect = m_codec.answers();
         request.clear();
     }
     if (error == 0 && !m_codec.settingsRequest(settings, request))

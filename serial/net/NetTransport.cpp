@@ -4,8 +4,6 @@
 #include "../posix/StreamTransport.h"
 #include "NetSession.h"
 
-#include <sys/socket.h>
-
 namespace SerialComm::detail {
 
 namespace {
@@ -27,7 +25,7 @@ public:
     ssize_t send(int fd, const uint8_t *data, size_t length) override
     {
         std::lock_guard lock(m_session.sendMutex());
-        return ::send(fd, data, length, MSG_NOSIGNAL);
+        return net::sendSome(fd, data, length);
     }
 
     size_t received(int, uint8_t *data, size_t length) override { return m_session.received(data, length); }

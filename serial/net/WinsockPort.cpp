@@ -102,16 +102,11 @@ private:
 ReadResult WinsockPort::read(uint8_t *buffer, size_t capacity)
 {
     ReadResult r;
-    if (m_chunk.pendingEnd != IoStatus::Ok) {
-        r.status = m_chunk.pendingEnd;
+    if (m_chunk.endDue(r))
         return r;
-    }
     for (;;) {
-        if (m_ev.closing.load()) {
-            m_chunk.collected = 0;
-            r.status = IoStatus::Closed;
-            return r;
-        }
+        if (m_ev.closing.load())
+            return m_chunk.closed(r);
         const ReadChunk::Next next = m_chunk.next(capacity);
         if (next.deliver)
             return m_chunk.deliver(r);
@@ -140,12 +135,8 @@ ReadResult WinsockPort::read(uint8_t *buffer, size_t capacity)
         const DWORD woke = WaitForMultipleObjects(2, handles, FALSE, timeout);
         if (woke == WAIT_TIMEOUT)
             continue;
-        if (woke == WAIT_OBJECT_0) {
-            // Closing: what was gathered but not handed over is dropped.
-            m_chunk.collected = 0;
-            r.status = IoStatus::Closed;
-            return r;
-        }
+        if (woke == WAIT_OBJECT_0)
+            return m_chunk.closed(r);
         if (woke != WAIT_OBJECT_0 + 1)
             return m_chunk.end(r, IoStatus::Failed);
 
@@ -153,11 +144,8 @@ ReadResult WinsockPort::read(uint8_t *buffer, size_t capacity)
         DWORD got = 0, flags = 0;
         if (!WSAGetOverlappedResult(m_socket, &m_readOv, &got, FALSE, &flags)) {
             const int error = WSAGetLastError();
-            if (error == WSA_OPERATION_ABORTED && m_ev.closing.load()) {
-                m_chunk.collected = 0;
-                r.status = IoStatus::Closed;
-                return r;
-            }
+            if (error == WSA_OPERATION_ABORTED && m_ev.closing.load())
+                return m_chunk.closed(r);
             return m_chunk.end(r, failure(error));
         }
         if (got == 0)

@@ -509,10 +509,8 @@ private:
 ReadResult PosixPort::read(uint8_t *buffer, size_t capacity)
 {
     ReadResult r;
-    if (m_chunk.pendingEnd != IoStatus::Ok) {
-        r.status = m_chunk.pendingEnd;
+    if (m_chunk.endDue(r))
         return r;
-    }
     for (;;) {
         const ReadChunk::Next next = m_chunk.next(capacity);
         if (next.deliver)
@@ -531,12 +529,8 @@ ReadResult PosixPort::read(uint8_t *buffer, size_t capacity)
                 continue;
             return m_chunk.end(r, IoStatus::Failed);
         }
-        if (fds[0].revents != 0) {
-            // Closing: what was collected but not delivered is dropped.
-            m_chunk.collected = 0;
-            r.status = IoStatus::Closed;
-            return r;
-        }
+        if (fds[0].revents != 0)
+            return m_chunk.closed(r);
         if (count == 3 && (fds[2].revents & POLLIN)) {
             r.modem |= m_modem.take();
             if (r.modem != 0)

@@ -10,4 +10,7 @@ namespace SerialComm::detail {
 // namespace, "\\.\COM10"; every other name is used exactly as typed.
 std::string devicePathFor(const std::string &name);
 
+// UTF-8 to the UTF-16 the wide Windows calls take.
+std::wstring widen(const std::string &text);
+
 } // namespace SerialComm::detail

@@ -12,10 +12,9 @@ namespace SerialComm {
 namespace {
 
 // "COM7" of "\\.\COM7" or "COM7".
-std::wstring dosName(const std::string &path)
+std::wstring dosName(const std::wstring &path)
 {
-    std::string name = path.rfind("\\\\.\\", 0) == 0 ? path.substr(4) : path;
-    return std::wstring(name.begin(), name.end());
+    return path.rfind(L"\\\\.\\", 0) == 0 ? path.substr(4) : path;
 }
 
 } // namespace
@@ -32,14 +31,13 @@ std::string presentPath(const PortIdentity &identity)
 {
     if (identity.path.empty())
         return {};
-    const std::string device = detail::devicePathFor(identity.path);
+    const std::wstring device = detail::widen(detail::devicePathFor(identity.path));
     wchar_t target[512];
     if (QueryDosDeviceW(dosName(device).c_str(), target, 512) != 0)
         return identity.path;
     // Not every driver (nor Wine) lists its ports as DOS devices: a port that
     // opens for no access, or is held by another program, is there too.
-    const std::wstring path(device.begin(), device.end());
-    HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE h = CreateFileW(device.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     const DWORD error = h == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
     detail::win32::closeHandle(h);
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? std::string() : identity.path;

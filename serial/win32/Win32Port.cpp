@@ -54,17 +54,6 @@ int lastError()
 
 using win32::closeHandle;
 
-std::wstring widen(const std::string &text)
-{
-    if (text.empty())
-        return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(std::max(n, 0)), L'\0');
-    if (n > 0)
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-    return out;
-}
-
 // A failed transfer: the handle closed underneath ends quietly.
 IoStatus failure(DWORD error)
 {

@@ -7,6 +7,7 @@
 
 #include "net/Socket.h"
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -43,6 +44,7 @@ public:
     }
 
     bool ok() const { return m_listener != SerialComm::detail::net::NoSocket; }
+    int port() const { return m_port; }
     std::string portName() const { return "tcp://127.0.0.1:" + std::to_string(m_port); }
 
     // Takes the component's connection (after its open).
@@ -55,23 +57,34 @@ public:
         return m_client != net::NoSocket;
     }
 
-    bool write(const std::string &text)
+    bool write(const uint8_t *data, size_t length)
     {
-        return SerialComm::detail::net::sendSome(m_client, reinterpret_cast<const uint8_t *>(text.data()), text.size())
-               == long(text.size());
+        return SerialComm::detail::net::sendSome(m_client, data, length) == long(length);
+    }
+    bool write(const std::string &text) { return write(reinterpret_cast<const uint8_t *>(text.data()), text.size()); }
+
+    // What one receive brings within `timeout`: nothing when the time is up
+    // or the component has gone.
+    std::vector<uint8_t> readSome(std::chrono::milliseconds timeout)
+    {
+        namespace net = SerialComm::detail::net;
+        uint8_t buffer[512];
+        if (net::waitReady(m_client, false, net::Clock::now() + timeout) != 1)
+            return {};
+        const long n = net::recvSome(m_client, buffer, sizeof buffer);
+        return n > 0 ? std::vector<uint8_t>(buffer, buffer + n) : std::vector<uint8_t>();
     }
 
     std::vector<uint8_t> read(size_t count, std::chrono::milliseconds timeout)
     {
-        namespace net = SerialComm::detail::net;
-        const auto deadline = net::Clock::now() + timeout;
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
         std::vector<uint8_t> got;
-        uint8_t buffer[512];
-        while (got.size() < count && net::waitReady(m_client, false, deadline) == 1) {
-            const long n = net::recvSome(m_client, buffer, sizeof buffer);
-            if (n <= 0)
+        while (got.size() < count) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            const std::vector<uint8_t> more = readSome(std::max(left, std::chrono::milliseconds(0)));
+            if (more.empty())
                 break;
-            got.insert(got.end(), buffer, buffer + n);
+            got.insert(got.end(), more.begin(), more.end());
         }
         return got;
     }

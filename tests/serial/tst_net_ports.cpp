@@ -9,11 +9,11 @@
 #include "GatewaySim.h"
 #include "Ser2NetServer.h"
 #include "SerialTestSupport.h"
+#include "SocketDevice.h"
 #include "net/NetName.h"
 #include "net/Telnet.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <map>
 #include <sstream>
@@ -215,26 +215,11 @@ TEST_CASE("failures give a clear error and leave the component closed")
 // with the rate in effect, as a server does for a rate its port cannot do.
 class PickyServer {
 public:
-    PickyServer()
-    {
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        ::bind(m_listener, reinterpret_cast<sockaddr *>(&a), sizeof a);
-        ::listen(m_listener, 1);
-        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&a), &len);
-        m_port = ntohs(a.sin_port);
-        m_thread = std::thread([this] { serve(); });
-    }
+    PickyServer() : m_thread([this] { serve(); }) {}
     ~PickyServer()
     {
-        ::shutdown(m_listener, SHUT_RDWR);
-        ::shutdown(m_client.load(), SHUT_RDWR);
         if (m_thread.joinable())
             m_thread.join();
-        ::close(m_listener);
     }
     // The line's settings once the client has gone.
     std::map<uint8_t, std::vector<uint8_t>> lineAtEnd()
@@ -242,17 +227,17 @@ public:
         m_thread.join();
         return m_line;
     }
-    std::string name() const { return "rfc2217://127.0.0.1:" + std::to_string(m_port); }
+    std::string name() const { return "rfc2217://127.0.0.1:" + std::to_string(m_device.port()); }
 
 private:
     void serve()
     {
-        const int fd = ::accept(m_listener, nullptr, nullptr);
-        m_client = fd;
+        if (!m_device.accept())
+            return;
         std::vector<uint8_t> in;
-        uint8_t buffer[256];
-        for (ssize_t got; (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
-            in.insert(in.end(), buffer, buffer + got);
+        // Until the component leaves (or stays silent for long).
+        for (std::vector<uint8_t> got; !(got = m_device.readSome(milliseconds(10000))).empty();) {
+            in.insert(in.end(), got.begin(), got.end());
             std::vector<uint8_t> out;
             size_t i = 0;
             for (; i + 2 < in.size(); ++i) {
@@ -276,16 +261,13 @@ private:
                 i = size_t(se - in.begin());
             }
             in.erase(in.begin(), in.begin() + long(std::min(i, in.size())));
-            ::send(fd, out.data(), out.size(), MSG_NOSIGNAL);
+            m_device.write(out.data(), out.size());
         }
-        ::close(fd);
     }
 
     std::map<uint8_t, std::vector<uint8_t>> m_line = {
         {1, {0, 0, 0x25, 0x80}}, {2, {8}}, {3, {1}}, {4, {1}}, {5, {1}}}; // 9600 8N1, no flow control
-    int m_listener = -1;
-    std::atomic<int> m_client{-1};
-    int m_port = 0;
+    SocketDevice m_device; // ahead of the thread that serves it
     std::thread m_thread;
 };
 
