@@ -28,20 +28,28 @@ public:
         m_multiplier.store(t.readTotalMultiplier);
         m_constant.store(t.readTotalConstant);
     }
+    void setIgnoreNull(bool ignore) { m_ignoreNull.store(ignore); }
 
     // The read thread's part. The bytes gathered so far lie at the start
     // of the caller's buffer; an end seen with bytes in hand waits for the
     // next read.
     size_t collected = 0;
-    IoStatus pendingEnd = IoStatus::Ok;
 
     void start()
     {
         collected = 0;
-        pendingEnd = IoStatus::Ok;
+        m_pendingEnd = IoStatus::Ok;
         arm();
     }
-    void byte() { m_lastByte = Clock::now(); }
+    // Takes the `length` bytes just read to `data`, the end of those
+    // gathered, NULs dropped when asked.
+    void add(uint8_t *data, size_t length)
+    {
+        if (m_ignoreNull.load())
+            length = static_cast<size_t>(std::remove(data, data + length, uint8_t{0}) - data);
+        collected += length;
+        m_lastByte = Clock::now();
+    }
     ReadResult deliver(ReadResult r)
     {
         r.count = collected;
@@ -52,8 +60,8 @@ public:
     // True, with `r` filled in, when an end seen earlier is due now.
     bool endDue(ReadResult &r) const
     {
-        r.status = pendingEnd;
-        return pendingEnd != IoStatus::Ok;
+        r.status = m_pendingEnd;
+        return m_pendingEnd != IoStatus::Ok;
     }
     // Closing: what was gathered but not handed over is dropped.
     ReadResult closed(ReadResult r)
@@ -66,7 +74,7 @@ public:
     ReadResult end(ReadResult r, IoStatus status)
     {
         if (collected > 0) {
-            pendingEnd = status;
+            m_pendingEnd = status;
             return deliver(r);
         }
         r.status = status;
@@ -112,7 +120,9 @@ private:
     std::atomic<uint32_t> m_interval{100};
     std::atomic<uint32_t> m_multiplier{0};
     std::atomic<uint32_t> m_constant{0};
+    std::atomic<bool> m_ignoreNull{false};
     // Read thread only.
+    IoStatus m_pendingEnd = IoStatus::Ok;
     Clock::time_point m_armed;
     Clock::time_point m_lastByte;
 };

@@ -33,7 +33,7 @@ public:
 
     bool applyLineSettings(const LineSettings &s) override
     {
-        m_ignoreNull.store(s.ignoreNullChar);
+        m_chunk.setIgnoreNull(s.ignoreNullChar);
         return m_session.applyLineSettings(s);
     }
 
@@ -75,11 +75,7 @@ public:
         m_session.setReaderActive(false);
     }
 
-    void notifyRequest() override
-    {
-        if (m_ev.request)
-            SetEvent(m_ev.request);
-    }
+    void notifyRequest() override { m_ev.notify(); }
 
     WakeReason waitForRequest() override { return m_ev.waitForRequest(); }
 
@@ -89,7 +85,6 @@ private:
     NetSession m_session;
     net::Socket m_socket = net::NoSocket;
     win32::PortEvents m_ev;
-    std::atomic<bool> m_ignoreNull{false};
     ReadChunk m_chunk;
 
     // Read thread only.
@@ -150,12 +145,9 @@ ReadResult WinsockPort::read(uint8_t *buffer, size_t capacity)
         }
         if (got == 0)
             return m_chunk.end(r, IoStatus::Failed); // the server closed the connection
-        size_t kept = m_session.received(m_rx, got);
-        if (m_ignoreNull.load())
-            kept = static_cast<size_t>(std::remove(m_rx, m_rx + kept, uint8_t{0}) - m_rx);
+        const size_t kept = m_session.received(m_rx, got);
         std::memcpy(buffer + m_chunk.collected, m_rx, kept);
-        m_chunk.collected += kept;
-        m_chunk.byte();
+        m_chunk.add(buffer + m_chunk.collected, kept);
         if (m_chunk.collected == capacity)
             return m_chunk.deliver(r);
     }

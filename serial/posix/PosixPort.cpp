@@ -257,7 +257,7 @@ public:
 
     bool applyLineSettings(const LineSettings &s) override
     {
-        m_ignoreNull.store(s.ignoreNullChar);
+        m_chunk.setIgnoreNull(s.ignoreNullChar);
         if (m_transport)
             return m_transport->applyLineSettings(m_fd, s);
         const bool applied = posixApplyLine(m_fd, s);
@@ -493,7 +493,6 @@ private:
     bool m_exclusive = false;
     bool m_rs485 = false;
     std::atomic<bool> m_closeSignalled{false};
-    std::atomic<bool> m_ignoreNull{false};
     ReadChunk m_chunk;
 
     // Read thread only.
@@ -548,11 +547,7 @@ ReadResult PosixPort::read(uint8_t *buffer, size_t capacity)
             size_t kept = static_cast<size_t>(got);
             if (m_transport)
                 kept = m_transport->received(m_fd, begin, kept);
-            if (m_ignoreNull.load()) {
-                kept = static_cast<size_t>(std::remove(begin, begin + kept, uint8_t{0}) - begin);
-            }
-            m_chunk.collected += kept;
-            m_chunk.byte();
+            m_chunk.add(begin, kept);
             m_emptyReads = 0;
             r.errors |= lineErrors();
             if (m_chunk.collected == capacity)

@@ -46,6 +46,11 @@ struct PortEvents {
         if (close)
             SetEvent(close);
     }
+    void notify() const
+    {
+        if (request)
+            SetEvent(request);
+    }
     void release()
     {
         closeHandle(close);

@@ -210,11 +210,7 @@ public:
         closeHandle(m_waitEvent);
     }
 
-    void notifyRequest() override
-    {
-        if (m_ev.request)
-            SetEvent(m_ev.request);
-    }
+    void notifyRequest() override { m_ev.notify(); }
 
     WakeReason waitForRequest() override { return m_ev.waitForRequest(); }
 

@@ -215,6 +215,10 @@ TEST_CASE("failures give a clear error and leave the component closed")
 // with the rate in effect, as a server does for a rate its port cannot do.
 class PickyServer {
 public:
+    using Line = std::map<uint8_t, std::vector<uint8_t>>;
+    // 9600 8N1, no flow control.
+    static inline const Line Initial = {{1, {0, 0, 0x25, 0x80}}, {2, {8}}, {3, {1}}, {4, {1}}, {5, {1}}};
+
     PickyServer() : m_thread([this] { serve(); }) {}
     ~PickyServer()
     {
@@ -222,7 +226,7 @@ public:
             m_thread.join();
     }
     // The line's settings once the client has gone.
-    std::map<uint8_t, std::vector<uint8_t>> lineAtEnd()
+    Line lineAtEnd()
     {
         m_thread.join();
         return m_line;
@@ -265,8 +269,7 @@ private:
         }
     }
 
-    std::map<uint8_t, std::vector<uint8_t>> m_line = {
-        {1, {0, 0, 0x25, 0x80}}, {2, {8}}, {3, {1}}, {4, {1}}, {5, {1}}}; // 9600 8N1, no flow control
+    Line m_line = Initial;
     SocketDevice m_device; // ahead of the thread that serves it
     std::thread m_thread;
 };
@@ -285,9 +288,7 @@ TEST_CASE("a refused RFC 2217 setting sets the server's line back as it was")
     CHECK(error == EINVAL);
     CHECK(!comm.IsOpen());
     // Parity and stop bits were taken, then given back with the rest.
-    const std::map<uint8_t, std::vector<uint8_t>> before = {
-        {1, {0, 0, 0x25, 0x80}}, {2, {8}}, {3, {1}}, {4, {1}}, {5, {1}}};
-    CHECK(server.lineAtEnd() == before);
+    CHECK(server.lineAtEnd() == PickyServer::Initial);
 }
 
 TEST_CASE("a connection reset mid-reply is a lost port, told once")

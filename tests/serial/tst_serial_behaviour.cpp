@@ -816,8 +816,9 @@ TEST_CASE("a lost device is reported once, without spinning")
 
 // A device server's raw port behaves as a local line: every byte value
 // passes, the 100 ms gap ends a chunk (never sooner, within 20 ms more in
-// one of four tries), a dropped connection is one lost-port notice.
-TEST_CASE("a device server's port: bytes, the gap, a dropped connection")
+// one of four tries), NULs go when asked, a dropped connection is one
+// lost-port notice.
+TEST_CASE("a device server's port: bytes, the gap, NULs, a dropped connection")
 {
     SocketDevice dev;
     REQUIRE(dev.ok());
@@ -853,6 +854,14 @@ TEST_CASE("a device server's port: bytes, the gap, a dropped connection")
     }
     INFO("last byte to chunk in each try: " << tries);
     CHECK(inSlack);
+
+    comm.SetIgnoreNullChar(true);
+    log.chunks.clear();
+    const uint8_t nuls[] = {0, 'a', 0, 0, 'b', 0};
+    REQUIRE(dev.write(nuls, sizeof nuls));
+    REQUIRE(queue->runUntil([&] { return log.receivedBytes() >= 2; }, milliseconds(3000)));
+    queue->runFor(milliseconds(150));
+    CHECK(log.allBytes() == bytesOf("ab"));
 
     dev.hangUp();
     CHECK(queue->runUntil([&] { return log.hangups >= 1; }, milliseconds(3000)));
