@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "SerialTestSupport.h"
 
+#include <algorithm>
 #include <thread>
 
 namespace SerialTest {
@@ -118,6 +119,16 @@ int settle(const std::function<int()> &value, int expected, milliseconds timeout
         v = value();
     }
     return v;
+}
+
+int fewestThreads(milliseconds over)
+{
+    int fewest = countThreads();
+    for (const auto until = Clock::now() + over; Clock::now() < until;) {
+        std::this_thread::sleep_for(milliseconds(10));
+        fewest = std::min(fewest, countThreads());
+    }
+    return fewest;
 }
 
 void configureForPty(SerialComm::TComm &comm, const PtyPair &pty)

@@ -131,6 +131,9 @@ double processCpuSeconds();
 #endif
 // Polls `value` until it equals `expected` or the time is up; returns the last value.
 int settle(const std::function<int()> &value, int expected, milliseconds timeout);
+// The fewest threads seen over `over`: a thread already joined stays listed
+// until the kernel reaps it, so one count may include it.
+int fewestThreads(milliseconds over);
 
 // A component on the pty, with XON/XOFF off so that every byte value passes.
 void configureForPty(SerialComm::TComm &comm, const PtyPair &pty);

@@ -129,19 +129,10 @@ bool underWine()
 #endif
 }
 
-// A thread of a previous case may linger for a moment after its join (the
-// kernel lists it until it is reaped), so the baseline is the fewest seen
-// over a short while, not one count that may include such a thread.
+// A thread of a previous case may linger for a moment after its join.
 int threadBaseline()
 {
-    static const int threads = [] {
-        int fewest = countThreads();
-        for (const auto until = Clock::now() + milliseconds(300); Clock::now() < until;) {
-            std::this_thread::sleep_for(milliseconds(10));
-            fewest = std::min(fewest, countThreads());
-        }
-        return fewest;
-    }();
+    static const int threads = fewestThreads(milliseconds(300));
     return settle(countThreads, threads, milliseconds(2000));
 }
 
