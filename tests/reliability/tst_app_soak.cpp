@@ -28,6 +28,7 @@
 #include "../FormLookup.h"
 #include "GatewaySim.h"
 #include "NX260AB.h"
+#include "SerialTestSupport.h"
 #include "SoakSupport.h"
 #include "TTimer.h"
 #include "TestSupport.h"
@@ -773,13 +774,8 @@ void AppSoakTest::mixedExchangesWithFaults()
         if (i + 1 == warmUp) {
             warmRss = Soak::residentKiB();
             warmFds = countFds();
-            // The fewest seen: a reopened port's old threads, joined, stay
-            // listed until the kernel reaps them.
-            warmThreads = countThreads();
-            for (int polls = 0; polls < 30; ++polls) {
-                QTest::qWait(10);
-                warmThreads = std::min(warmThreads, countThreads());
-            }
+            // A reopened port's old threads, joined, stay listed for a moment.
+            warmThreads = SerialTest::fewestThreads(std::chrono::milliseconds(300));
         }
     }
     const double seconds = double(elapsed.elapsed()) / 1000;
