@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Every command and every "hart" subcommand, listed once. A new command is a
-// function `int name(Session &)` in its own file, declared and listed here
-// (and described in the --help text of Options.cpp and the man page).
+// function `int name(Session &)` in a file of its own (namespace commands)
+// and one line in one of these lists; the list declares it and dispatches
+// to it. Describe it in the --help text (Options.cpp) and the man page.
 #include "Commands.h"
 #include "Session.h"
 
@@ -9,35 +10,40 @@
 #include <utility>
 #include <vector>
 
+// X(word, function)
+#define NX260CTL_COMMANDS(X)                                                                                           \
+    X("info", info)         /* ConfigCommands.cpp */                                                                   \
+    X("show", show)                                                                                                    \
+    X("set", set)                                                                                                      \
+    X("reset", reset)                                                                                                  \
+    X("backup", backup)                                                                                                \
+    X("restore", restore)                                                                                              \
+    X("diff", diff)                                                                                                    \
+    X("record", record)     /* Record.cpp */                                                                           \
+    X("report", report)
+
+// "hart WORD", in the order the usage line names them.
+#define NX260CTL_HART_COMMANDS(X)                                                                                      \
+    X("id", hartId)         /* HartCommands.cpp */                                                                     \
+    X("info", hartInfo)     /* HartInfo.cpp */                                                                         \
+    X("read", hartRead)     /* HartCommands.cpp */                                                                     \
+    X("send", hartSend)                                                                                                \
+    X("scan", hartScan)
+
 namespace nx260ctl {
 
 namespace commands {
-// ConfigCommands.cpp
-int info(Session &);
-int show(Session &);
-int set(Session &);
-int reset(Session &);
-int backup(Session &);
-int restore(Session &);
-int diff(Session &);
-// Record.cpp
-int record(Session &);
-int report(Session &);
-// HartCommands.cpp
-int hartId(Session &);
-int hartRead(Session &);
-int hartSend(Session &);
-int hartScan(Session &);
-int hartInfo(Session &);
+#define NX260CTL_DECLARE(word, function) int function(Session &);
+NX260CTL_COMMANDS(NX260CTL_DECLARE)
+NX260CTL_HART_COMMANDS(NX260CTL_DECLARE)
+#undef NX260CTL_DECLARE
 } // namespace commands
 
 namespace {
 
-// "hart id" ... "hart scan", in the order the usage line names them.
-const std::vector<std::pair<std::string, Command>> kHartCommands = {
-    {"id", commands::hartId},     {"info", commands::hartInfo}, {"read", commands::hartRead},
-    {"send", commands::hartSend}, {"scan", commands::hartScan},
-};
+#define NX260CTL_ENTRY(word, function) {word, commands::function},
+
+const std::vector<std::pair<std::string, Command>> kHartCommands = {NX260CTL_HART_COMMANDS(NX260CTL_ENTRY)};
 
 std::string hartNames(const std::string &separator)
 {
@@ -58,12 +64,9 @@ int hart(Session &s)
     fail(Usage, "hart " + words[1] + ": unknown command (" + hartNames(", ") + ")");
 }
 
-const std::map<std::string, Command> kCommands = {
-    {"info", commands::info},       {"show", commands::show},     {"set", commands::set},
-    {"reset", commands::reset},     {"backup", commands::backup}, {"restore", commands::restore},
-    {"diff", commands::diff},       {"hart", hart},               {"record", commands::record},
-    {"report", commands::report},
-};
+const std::map<std::string, Command> kCommands = {NX260CTL_COMMANDS(NX260CTL_ENTRY){"hart", hart}};
+
+#undef NX260CTL_ENTRY
 
 } // namespace
 
