@@ -2,6 +2,7 @@
 // Decoding of the gateway's system parameter and instrument table replies
 // into the settings model. The decoders are pure; the window maps the result
 // to its controls, the command-line tool to its keys.
+// Errors: a decoder's result carries `error` (the reason) and what was decoded before it.
 #pragma once
 
 #include <array>

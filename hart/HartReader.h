@@ -4,6 +4,7 @@
 // expansion bytes, command, byte count, status, data, checksum) and turns the
 // data of a reply into typed values. The window's decoders, nx260ctl, the
 // traffic monitor and the capture writer all read frames here.
+// Errors: readers return std::nullopt for bytes they cannot read; nothing throws.
 #pragma once
 
 #include <array>

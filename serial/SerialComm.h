@@ -2,6 +2,7 @@
 // Serial port component: one port, a read thread and a write thread.
 // All properties, OpenPort/ClosePort/SendData and every event run on the
 // owner's thread; the component's threads only post notifications to it.
+// Errors: OpenPort throws ECommsError; SendData returns false and never blocks.
 #pragma once
 
 #include <cstdint>
