@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Exchange.h"
 
+#include "HexText.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -10,19 +12,12 @@ std::string ByteToHex(int value)
 {
     if (value < 0 || value > 255)
         return ".";
-    static const char digits[] = "0123456789ABCDEF";
-    return std::string{digits[(value >> 4) & 0xF], digits[value & 0xF]};
+    return hart::hexByte(static_cast<uint8_t>(value));
 }
 
 std::string hexRender(std::span<const uint8_t> bytes)
 {
-    std::string out;
-    out.reserve(bytes.size() * 3);
-    for (uint8_t b : bytes) {
-        out += ByteToHex(b);
-        out += ' ';
-    }
-    return out;
+    return hart::hexText(bytes, true);
 }
 
 DecodeBranch decodeBranch(int32_t pendingReply)

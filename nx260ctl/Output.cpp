@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdio>
 #include <limits>
 #include <string_view>
 
@@ -27,9 +26,7 @@ std::string printable(const std::vector<uint8_t> &bytes)
         if (b >= 0x20 && b < 0x7F) {
             out += static_cast<char>(b);
         } else if (b != '\r' && b != '\n') {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", b);
-            out += hex;
+            out += "\\x" + hart::hexByte(b);
         }
     }
     return out;
@@ -39,19 +36,6 @@ std::string received(const std::vector<uint8_t> &bytes)
 {
     const bool text = std::all_of(bytes.begin(), bytes.end(), textByte);
     return text ? "\"" + printable(bytes) + "\"" : "bytes " + hexText(bytes);
-}
-
-std::string hexText(const std::vector<uint8_t> &bytes)
-{
-    std::string out;
-    for (uint8_t b : bytes) {
-        char hex[4];
-        std::snprintf(hex, sizeof hex, "%02X", b);
-        if (!out.empty())
-            out += ' ';
-        out += hex;
-    }
-    return out;
 }
 
 bool refused(const std::vector<uint8_t> &reply)

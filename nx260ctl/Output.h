@@ -2,6 +2,7 @@
 // How replies, numbers and results are written for a reader.
 #pragma once
 
+#include "HexText.h"
 #include "Profile.h"
 
 #include <cstdint>
@@ -20,7 +21,7 @@ std::string printable(const std::vector<uint8_t> &bytes);
 // some are not text.
 std::string received(const std::vector<uint8_t> &bytes);
 // "02 80 00": upper-case hex digits, a blank between bytes.
-std::string hexText(const std::vector<uint8_t> &bytes);
+using hart::hexText;
 
 // The gateway's answer to a request it could not carry out.
 bool refused(const std::vector<uint8_t> &reply);

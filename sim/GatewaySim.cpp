@@ -2,12 +2,12 @@
 #include "GatewaySim.h"
 
 #include "GatewayDevice.h"
+#include "HexText.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <condition_variable>
 #include <cstring>
@@ -55,25 +55,17 @@ void closeFd(int& fd)
 std::string render(const Bytes& bytes, bool asText)
 {
     std::string out;
-    char tmp[8];
     if (asText) {
         for (std::uint8_t b : bytes) {
             if (b >= 0x20 && b < 0x7F && b != '\\') {
                 out += static_cast<char>(b);
             } else {
-                std::snprintf(tmp, sizeof tmp, "\\x%02X", b);
-                out += tmp;
+                out += "\\x" + hart::hexByte(b);
             }
         }
         return out;
     }
-    for (std::uint8_t b : bytes) {
-        std::snprintf(tmp, sizeof tmp, "%02X ", b);
-        out += tmp;
-    }
-    if (!out.empty())
-        out.pop_back();
-    return out;
+    return hart::hexText(bytes);
 }
 
 struct Pty {

@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include "HartFrames.h"
+#include "HexText.h"
 
 namespace {
 
@@ -29,6 +30,8 @@ private slots:
     void parseManualEntry_data();
     void parseManualEntry();
     void typedEntryToWire();
+    void hexText_data();
+    void hexText();
 };
 
 void TestHartFrames::command0_data()
@@ -240,6 +243,28 @@ void TestHartFrames::typedEntryToWire()
     QCOMPARE(entry.status, hart::ManualEntry::Ok);
     const hart::Bytes frame = hart::manualFrame(entry.bytes, 6);
     QCOMPARE(toQt(frame), QByteArray::fromHex("FFFFFFFFFFFF 02 80 00 00 82"));
+}
+
+void TestHartFrames::hexText_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("none") << QByteArray() << "";
+    QTest::newRow("one") << QByteArray("\x0A", 1) << "0A";
+    QTest::newRow("edges") << QByteArray("\x00\x09\x10\x9F\xA0\xFF", 6) << "00 09 10 9F A0 FF";
+}
+
+// The text every layer prints, and one that the manual entry reads back.
+void TestHartFrames::hexText()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, text);
+    const hart::Bytes b(bytes.begin(), bytes.end());
+    QCOMPARE(QString::fromStdString(hart::hexText(b)), text);
+    QCOMPARE(QString::fromStdString(hart::hexText(b, true)), b.empty() ? text : text + ' ');
+    QCOMPARE(QString::fromStdString(hart::hexByte(b.empty() ? 0xC3 : b.back())), b.empty() ? "C3" : text.right(2));
+    if (!b.empty())
+        QCOMPARE(toQt(hart::parseManualEntry(hart::hexText(b)).bytes), bytes);
 }
 
 QTEST_APPLESS_MAIN(TestHartFrames)
