@@ -141,13 +141,15 @@ void HartDetails::received(const std::vector<uint8_t> &chunk)
     if (reply_.size() + chunk.size() > kMaxReply)
         reply_.clear();
     reply_.insert(reply_.end(), chunk.begin(), chunk.end());
-    const auto f = hart::readFrame(reply_.data(), reply_.size(), hart::Search::ReplyOnly);
-    if (!f || !f->complete)
+    // Noise or a broken candidate may stand before the reply: wait on until
+    // a valid one is there or the time is up.
+    const auto f = hart::findReply(reply_.data(), reply_.size()).frame;
+    if (!f)
         return;
     timeout_->stop();
     const QString command = QStringLiteral("Command %1: ").arg(f->command);
-    if (!f->checksumOk || !f->responseCode) {
-        finish(command + (f->checksumOk ? QStringLiteral("reply without status bytes") : QStringLiteral("checksum error")));
+    if (!f->responseCode) {
+        finish(command + QStringLiteral("reply without status bytes"));
         return;
     }
     if (step_ == 0) {
@@ -174,7 +176,11 @@ void HartDetails::received(const std::vector<uint8_t> &chunk)
 void HartDetails::replyTimedOut()
 {
     const uint8_t command = step_ <= 0 ? 0 : hart::kDetailCommands[step_ - 1];
-    finish(QStringLiteral("Command %1: no reply within %2 ms.").arg(command).arg(kReplyMs));
+    const hart::FoundReply found = hart::findReply(reply_.data(), reply_.size());
+    if (found.fault != hart::ReplyFault::NotFound)
+        finish(QStringLiteral("Command %1: %2.").arg(command).arg(text(hart::replyFaultText(found.fault))));
+    else
+        finish(QStringLiteral("Command %1: no reply within %2 ms.").arg(command).arg(kReplyMs));
 }
 
 void HartDetails::finish(const QString &state)

@@ -638,9 +638,11 @@ void TForm1::decodeHartCommand0()
     Timer3->SetEnabled(false);
     const auto rx = Exchange.received();
     Monitor->hartDecoded(0, rx.data(), rx.size());
-    const auto info = hart::decodeCommand0(rx.data(), rx.size());
+    hart::ReplyFault fault = hart::ReplyFault::NotFound;
+    const auto info = hart::decodeCommand0(rx.data(), rx.size(), &fault);
     if (!info) {
         clearIdentityBoxes();
+        showReplyFault(fault);
         return;
     }
     m_hartIdentity = info->identity;
@@ -658,6 +660,8 @@ void TForm1::decodeHartCommand3()
     const auto rx = Exchange.received();
     Monitor->hartDecoded(3, rx.data(), rx.size());
     const hart::Command3Info info = hart::decodeCommand3(rx.data(), rx.size());
+    if (!info.markerFound)
+        showReplyFault(info.fault);
     QLineEdit *values[4] = {ui->Edit25, ui->Edit26, ui->Edit27, ui->Edit30};
     QComboBox *units[4] = {ui->ComboBox3, ui->ComboBox31, ui->ComboBox32, ui->ComboBox33};
     for (const hart::Variable &v : info.variables) {
@@ -666,6 +670,15 @@ void TForm1::decodeHartCommand3()
         values[v.number - 1]->setText(QString::fromStdString(v.valueText));
         units[v.number - 1]->setCurrentIndex(v.unitIndex);
     }
+}
+
+void TForm1::showReplyFault(hart::ReplyFault fault)
+{
+    // Nothing was decoded; say why instead of leaving the boxes silently empty.
+    if (fault == hart::ReplyFault::CutShort)
+        Monitor->statusBar()->showMessage(tr("HART reply cut short"));
+    else if (fault == hart::ReplyFault::ChecksumError)
+        Monitor->statusBar()->showMessage(tr("HART reply checksum error"));
 }
 
 void TForm1::decodeConfig(bool instruments)

@@ -159,6 +159,7 @@ private:
     void decodeHartCommand0();
     void decodeHartCommand3();
     void decodeConfig(bool instruments);
+    void showReplyFault(hart::ReplyFault fault);
 
     std::unique_ptr<FormControls> ui;
     SettleQueue *m_settle = nullptr;

@@ -395,18 +395,26 @@ void TrafficMonitor::hartDecoded(int command, const uint8_t *rx, size_t size)
         rx = reinterpret_cast<const uint8_t *>(reply_.constData());
         size = size_t(reply_.size());
     }
-    const auto info = hart::readFrame(rx, size);
-    if (!info || !info->complete) {
-        HartStatus->setText(tr("No complete reply frame"));
+    // Only a valid frame is read; without one the line and the status bar
+    // say what the candidate lacked.
+    const hart::FoundReply found = hart::findReply(rx, size);
+    const auto &info = found.frame;
+    if (!info) {
+        const bool broken = found.fault != hart::ReplyFault::NotFound;
+        HartStatus->setText(found.fault == hart::ReplyFault::ChecksumError ? tr("HART reply checksum error")
+                            : found.fault == hart::ReplyFault::CutShort    ? tr("HART reply cut short")
+                                                                           : tr("No complete reply frame"));
         HartStatus->setToolTip(prefix + HartStatus->text());
-        setFault(HartStatus, false);
+        setFault(HartStatus, broken);
+        if (broken)
+            error(prefix + HartStatus->text());
         if (command == 3)
             HartLoopCurrent->clear();
         return;
     }
     // All well fits in two words; anything else is spelled out (in full in
     // the tooltip when the line is too short for it).
-    const bool allWell = info->checksumOk && info->responseCode == 0 && info->deviceStatus == 0;
+    const bool allWell = info->responseCode == 0 && info->deviceStatus == 0;
     const QString line = fromStd(hart::statusLine(*info));
     HartStatus->setText(allWell ? tr("Status: OK") : line);
     HartStatus->setToolTip(prefix + line);

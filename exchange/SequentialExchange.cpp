@@ -120,10 +120,12 @@ ExchangeReply SequentialExchange::exchange(const std::vector<uint8_t> &request, 
             return true;
         if (framing == Framing::QuietLine)
             return d->chunks > 0 && (!whole || whole(d->received));
-        const auto frame = hart::readFrame(d->received.data(), d->received.size(), hart::Search::ReplyOnly);
-        if (!frame || !frame->complete)
+        // Only a valid reply ends the wait: noise or a broken candidate in
+        // front may still be followed by the real one.
+        const hart::FoundReply found = hart::findReply(d->received.data(), d->received.size());
+        if (!found.frame)
             return false;
-        d->received.resize(frame->end());
+        d->received.resize(found.frame->end());
         return true;
     };
     bool done = false;

@@ -2,9 +2,10 @@
 // The HART command 0 reply decoder against arbitrary replies. The reply sits
 // in a heap block of exactly its size, so any read past the received bytes
 // is an AddressSanitizer report. Checks:
-//  - a result only when the reply holds FF 06 and the device id (m+16..m+18)
-//    was received after the FIRST such pair;
-//  - every field equals the byte at its fixed distance from that pair;
+//  - a result only from the first valid short-frame reply (two preambles,
+//    byte count that fits, checksum that verifies) whose data holds the
+//    device id;
+//  - every field equals the byte at its place in that reply's data;
 //  - the command 3 frame addressed with the result carries those bytes.
 #include <cstddef>
 #include <cstdint>
@@ -15,14 +16,6 @@
 #include "HartReplies.h"
 
 namespace {
-
-std::optional<size_t> firstMarker(const uint8_t *rx, size_t length)
-{
-    for (size_t j = 0; j + 1 < length; ++j)
-        if (rx[j] == 0xFF && rx[j + 1] == 0x06)
-            return j;
-    return std::nullopt;
-}
 
 bool sameInfo(const std::optional<hart::Command0Data> &a, const std::optional<hart::Command0Data> &b)
 {
@@ -64,22 +57,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::optional<hart::Command0Data> info = hart::decodeCommand0(rx, size);
     FUZZ_CHECK(sameInfo(info, hart::decodeCommand0(rx, size)));
 
-    const std::optional<size_t> marker = firstMarker(data, size);
-    // Only the first pair counts, even when a later one has all its fields.
-    FUZZ_CHECK(info.has_value() == (marker.has_value() && *marker + 18 < size));
+    const auto valid = fuzzcheck::firstValidReply(data, size, 0x06);
+    // Only the first valid reply counts, even when a later one has all its fields.
+    FUZZ_CHECK(info.has_value() == (valid.has_value() && valid->size >= 12));
     if (!info)
         return 0;
 
-    const uint8_t *m = data + *marker;
-    FUZZ_CHECK(info->identity.manufacturerId == m[8]);
-    FUZZ_CHECK(info->identity.deviceType == m[9]);
-    FUZZ_CHECK(info->minPreambles == m[10]);
-    FUZZ_CHECK(info->identity.deviceId[0] == m[16] && info->identity.deviceId[1] == m[17]
-               && info->identity.deviceId[2] == m[18]);
-    FUZZ_CHECK(hart::deviceIdNumber(info->identity) == uint32_t{m[16]} * 65536u + uint32_t{m[17]} * 256u + uint32_t{m[18]});
+    const uint8_t *d = data + valid->dataAt;
+    FUZZ_CHECK(info->identity.manufacturerId == d[1]);
+    FUZZ_CHECK(info->identity.deviceType == d[2]);
+    FUZZ_CHECK(info->minPreambles == d[3]);
+    FUZZ_CHECK(info->identity.deviceId[0] == d[9] && info->identity.deviceId[1] == d[10]
+               && info->identity.deviceId[2] == d[11]);
+    FUZZ_CHECK(hart::deviceIdNumber(info->identity) == uint32_t{d[9]} * 65536u + uint32_t{d[10]} * 256u + uint32_t{d[11]});
 
     // The next command 3 request is addressed with what was learnt; take the
     // header's address and the preamble count from the reply's own bytes.
-    checkCommand3Frame(info->identity, static_cast<uint8_t>(m[2] & 0x1F), (m[3] & 1) != 0, m[10] % 21);
+    checkCommand3Frame(info->identity, static_cast<uint8_t>(d[4] & 0x1F), (d[5] & 1) != 0, d[3] % 21);
     return 0;
 }

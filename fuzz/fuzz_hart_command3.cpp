@@ -2,10 +2,10 @@
 // The HART command 3 reply decoder against arbitrary replies, each in a heap
 // block of exactly its size (a read past the received bytes is an
 // AddressSanitizer report). Checks:
-//  - the marker is found exactly when the reply holds FF 86;
-//  - variables are numbered 1, 2, ... in order, as many as the byte count
-//    after the FIRST marker covers (variable k needs 6 + 5k: 11, 16, 21, 26)
-//    and as have fully arrived;
+//  - the reply is found exactly when the bytes hold a valid long-frame reply
+//    (two preambles, byte count that fits, checksum that verifies);
+//  - variables are numbered 1, 2, ... in order, as many as the first valid
+//    reply's byte count covers (variable k needs 6 + 5k: 11, 16, 21, 26);
 //  - each unit index is in 0..76;
 //  - each value text is 1..9 characters: the general format text when it
 //    fits, its first nine characters when only fraction digits are cut, else
@@ -24,14 +24,6 @@
 #include "HartReplies.h"
 
 namespace {
-
-std::optional<size_t> firstMarker(const uint8_t *rx, size_t length)
-{
-    for (size_t j = 0; j + 1 < length; ++j)
-        if (rx[j] == 0xFF && rx[j + 1] == 0x86)
-            return j;
-    return std::nullopt;
-}
 
 float bigEndianFloat(const uint8_t *p)
 {
@@ -83,29 +75,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const fuzzcheck::ExactCopy reply(data, size);
     const hart::Command3Info info = hart::decodeCommand3(reply.data(), size);
 
-    const std::optional<size_t> marker = firstMarker(data, size);
-    FUZZ_CHECK(info.markerFound == marker.has_value());
-    if (!marker) {
+    const auto valid = fuzzcheck::firstValidReply(data, size, 0x86);
+    FUZZ_CHECK(info.markerFound == valid.has_value());
+    if (!valid) {
         FUZZ_CHECK(info.variables.empty());
         return 0;
     }
-    const size_t m = *marker;
-
-    size_t announced = 0;
-    if (m + 8 < size) {
-        const int count = data[m + 8];
-        announced = (count >= 11) + (count >= 16) + (count >= 21) + (count >= 26);
-    }
-    size_t arrived = 0;
-    while (arrived < 4 && m + 15 + 5 * arrived + 4 < size)
-        ++arrived;
-    FUZZ_CHECK(info.variables.size() == std::min(announced, arrived));
+    const size_t covered = valid->size >= 9 ? std::min<size_t>(4, (valid->size - 4) / 5) : 0;
+    FUZZ_CHECK(info.variables.size() == covered);
 
     for (size_t i = 0; i < info.variables.size(); ++i) {
         const hart::Variable &v = info.variables[i];
         FUZZ_CHECK(v.number == static_cast<int>(i) + 1);
-        const size_t unitAt = m + 15 + 5 * i;
+        const size_t unitAt = valid->dataAt + 4 + 5 * i;
         FUZZ_CHECK(v.unitIndex >= 0 && v.unitIndex < hart::kUnitCount);
+        FUZZ_CHECK(v.unitIndex == hart::unitIndexForCode(data[unitAt]));
         FUZZ_CHECK(hart::kUnitNames[static_cast<size_t>(v.unitIndex)] != nullptr);
         checkValueText(v.valueText, bigEndianFloat(data + unitAt + 1));
     }

@@ -57,9 +57,10 @@ namespace {
 
 // Transparent header, preambles, then the HART frame from its delimiter with
 // the checksum appended; nothing when the preambles do not fit.
-Bytes headedFrame(uint8_t addressIndex, int preambles, std::initializer_list<uint8_t> fromDelimiter)
+Bytes headedFrame(uint8_t addressIndex, int preambles, std::initializer_list<uint8_t> fromDelimiter,
+                  const Bytes &data = {})
 {
-    const size_t overhead = 4 + fromDelimiter.size() + 1;
+    const size_t overhead = 4 + fromDelimiter.size() + data.size() + 1;
     if (!fits(preambles, overhead))
         return {};
     Bytes frame;
@@ -68,6 +69,7 @@ Bytes headedFrame(uint8_t addressIndex, int preambles, std::initializer_list<uin
     appendPreambles(frame, preambles);
     const size_t delimiter = frame.size();
     frame.insert(frame.end(), fromDelimiter);
+    frame.insert(frame.end(), data.begin(), data.end());
     appendChecksum(frame, delimiter);
     return frame;
 }
@@ -86,14 +88,19 @@ Bytes command3Frame(uint8_t addressIndex, bool masterMode, const Identity &id, i
     return commandFrame(addressIndex, masterMode, id, preambles, 0x03);
 }
 
-Bytes commandFrame(uint8_t addressIndex, bool masterMode, const Identity &id, int preambles, uint8_t command)
+Bytes commandFrame(uint8_t addressIndex, bool masterMode, const Identity &id, int preambles, uint8_t command,
+                   const Bytes &data)
 {
+    if (data.size() > 255)
+        return {};
     // The first address byte holds six bits of the manufacturer id: its top
     // two bits are the master and burst-mode bits and must come from us.
     const auto first = static_cast<uint8_t>(masterBit(masterMode) | (id.manufacturerId & kManufacturerIdMask));
     return headedFrame(addressIndex, preambles,
                        {kLongRequestDelimiter, first,
-                        id.deviceType, id.deviceId[0], id.deviceId[1], id.deviceId[2], command, 0x00});
+                        id.deviceType, id.deviceId[0], id.deviceId[1], id.deviceId[2], command,
+                        static_cast<uint8_t>(data.size())},
+                       data);
 }
 
 ManualEntry parseManualEntry(std::string_view text)

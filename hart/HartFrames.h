@@ -36,9 +36,11 @@ Bytes command0Frame(uint8_t addressIndex, bool masterMode, int preambles);
 // Transparent header, P x 0xFF, 82, master bit | (manufacturer id & 0x3F),
 // device type, device id (3), 03, 00, checksum.
 Bytes command3Frame(uint8_t addressIndex, bool masterMode, const Identity &id, int preambles);
-// The same long frame for any command without request data (1, 2, 12, 13,
-// 15, 20, 48 ...), addressed like command 3.
-Bytes commandFrame(uint8_t addressIndex, bool masterMode, const Identity &id, int preambles, uint8_t command);
+// The same long frame for any command (1, 2, 12, 13, 15, 20, 48 without
+// data; the writes with theirs), addressed like command 3. Nothing when the
+// preambles or the data (at most 255 bytes) do not fit.
+Bytes commandFrame(uint8_t addressIndex, bool masterMode, const Identity &id, int preambles, uint8_t command,
+                   const Bytes &data = {});
 
 struct ManualEntry {
     // TooManyBytes: more than kMaxManualBytes typed; LoneCharacter: a last

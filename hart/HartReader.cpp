@@ -219,15 +219,40 @@ std::optional<Frame> readFrame(const uint8_t *bytes, size_t size, Search search)
     return std::nullopt;
 }
 
-std::optional<size_t> findPreambleBefore(const uint8_t *bytes, size_t size, uint8_t delimiter)
+std::string replyFaultText(ReplyFault fault)
 {
-    if (bytes == nullptr)
-        return std::nullopt;
-    for (size_t j = 0; j + 1 < size; ++j) {
-        if (bytes[j] == kPreamble && bytes[j + 1] == delimiter)
-            return j;
+    switch (fault) {
+    case ReplyFault::CutShort: return "HART reply cut short";
+    case ReplyFault::ChecksumError: return "HART reply checksum error";
+    case ReplyFault::NotFound: break;
     }
-    return std::nullopt;
+    return "no HART reply found";
+}
+
+FoundReply findReply(const uint8_t *bytes, size_t size, std::optional<uint8_t> delimiter)
+{
+    FoundReply found;
+    if (bytes == nullptr)
+        return found;
+    for (size_t at = 2; at < size; ++at) {
+        const uint8_t d = bytes[at];
+        if (bytes[at - 1] != kPreamble || bytes[at - 2] != kPreamble || !isReplyDelimiter(d)
+            || (delimiter && d != *delimiter))
+            continue;
+        size_t first = at - 2;
+        while (first > 0 && bytes[first - 1] == kPreamble)
+            --first;
+        Frame f = frameAt(bytes, size, first, at);
+        if (!f.complete) {
+            found.fault = ReplyFault::CutShort;
+        } else if (!f.checksumOk) {
+            found.fault = ReplyFault::ChecksumError;
+        } else {
+            found.frame = std::move(f);
+            return found;
+        }
+    }
+    return found;
 }
 
 std::optional<Command0Data> command0Data(const uint8_t *d, size_t size)

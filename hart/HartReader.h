@@ -80,8 +80,26 @@ enum class Search {
 // with complete == false.
 std::optional<Frame> readFrame(const uint8_t *bytes, size_t size, Search search = Search::AnyFrame);
 
-// First j with bytes[j] == 0xFF and bytes[j+1] == delimiter, both inside.
-std::optional<size_t> findPreambleBefore(const uint8_t *bytes, size_t size, uint8_t delimiter);
+// Why no reply could be taken from the bytes.
+enum class ReplyFault {
+    NotFound,      // no run of two preambles before a reply delimiter
+    CutShort,      // the byte count reaches past the bytes received
+    ChecksumError, // the whole frame is there, its checksum is not
+};
+// "HART reply checksum error", "HART reply cut short", "no HART reply found".
+std::string replyFaultText(ReplyFault fault);
+
+struct FoundReply {
+    std::optional<Frame> frame;           // complete, checksum verified
+    ReplyFault fault = ReplyFault::NotFound; // without a frame: what the last candidate lacked
+};
+// The only way a reply is taken for its values: a run of at least two 0xFF,
+// a slave-to-master delimiter (only `delimiter` when given), a byte count
+// that fits and a checksum that verifies. A candidate that fails is skipped
+// and the search goes on in the same bytes, so line noise in front of a
+// reply, or a stray pair inside it, cannot stand in for the reply.
+FoundReply findReply(const uint8_t *bytes, size_t size, std::optional<uint8_t> delimiter = std::nullopt);
+
 
 constexpr uint8_t kNotImplemented = 64; // response code: command not implemented
 

@@ -59,10 +59,8 @@ constexpr std::array<uint8_t, 256> kUnitLookup = buildUnitLookup();
 
 constexpr int kValueTextLength = 9;
 
-// From the marker m (last preamble) the reply data after the status bytes
-// starts at m+7 in a short frame and at m+11 in a long one.
-constexpr size_t kShortDataAt = 7;
-constexpr size_t kLongDataAt = 11;
+constexpr uint8_t kShortReplyDelimiter = 0x06;
+constexpr uint8_t kLongReplyDelimiter = 0x86;
 
 } // namespace
 
@@ -71,34 +69,28 @@ int unitIndexForCode(uint8_t code)
     return kUnitLookup[code];
 }
 
-std::optional<Command0Data> decodeCommand0(const uint8_t *rx, size_t length)
+std::optional<Command0Data> decodeCommand0(const uint8_t *rx, size_t length, ReplyFault *fault)
 {
-    const std::optional<size_t> marker = findPreambleBefore(rx, length, 0x06);
-    // A reply too short for the device id must not feed stale bytes into
-    // the identity.
-    if (!marker)
+    const FoundReply found = findReply(rx, length, kShortReplyDelimiter);
+    if (fault != nullptr)
+        *fault = found.fault;
+    if (!found.frame)
         return std::nullopt;
-    const size_t dataAt = *marker + kShortDataAt;
-    return dataAt < length ? command0Data(rx + dataAt, length - dataAt) : std::nullopt;
+    return command0Data(found.frame->data.data(), found.frame->data.size());
 }
 
 Command3Info decodeCommand3(const uint8_t *rx, size_t length)
 {
     Command3Info info;
-    const std::optional<size_t> marker = findPreambleBefore(rx, length, 0x86);
-    if (!marker)
+    const FoundReply found = findReply(rx, length, kLongReplyDelimiter);
+    info.fault = found.fault;
+    if (!found.frame)
         return info;
     info.markerFound = true;
-    const size_t m = *marker;
-
-    // Variable k (1..4) only when the byte count covers it (two status
-    // bytes, the loop current and k unit/value groups) and it fully arrived.
-    if (m + 8 >= length)
-        return info;
-    const size_t covered = rx[m + 8] > 2 ? rx[m + 8] - 2u : 0u;
-    const size_t dataAt = m + kLongDataAt;
-    const size_t arrived = dataAt < length ? length - dataAt : 0;
-    const DynamicVariables dynamic = command3Data(rx + std::min(dataAt, length), std::min(covered, arrived));
+    // Variable k (1..4) when the byte count covers it: the loop current and
+    // k unit/value groups after the status bytes.
+    const Bytes &data = found.frame->data;
+    const DynamicVariables dynamic = command3Data(data.data(), data.size());
     for (size_t k = 0; k < dynamic.variables.size(); ++k) {
         Variable var;
         var.number = static_cast<int>(k) + 1;

@@ -22,10 +22,10 @@ extern const std::array<const char *, kUnitCount> kUnitNames;
 // Combo index for a HART unit code; unknown codes give kUnitOther.
 int unitIndexForCode(uint8_t code);
 
-// The window's reading of a command 0 reply: the fields at fixed distances
-// from the first FF 06, without checking byte count, status or checksum.
-// nullopt: no marker, or too short to hold the device id.
-std::optional<Command0Data> decodeCommand0(const uint8_t *rx, size_t length);
+// The window's reading of a command 0 reply: the first valid short-frame
+// reply (findReply) whose data holds the identity. nullopt: none; *fault
+// then says what the last candidate lacked.
+std::optional<Command0Data> decodeCommand0(const uint8_t *rx, size_t length, ReplyFault *fault = nullptr);
 
 struct Variable {
     int number = 0;          // 1..4
@@ -33,7 +33,8 @@ struct Variable {
     int unitIndex = kUnitOther;
 };
 struct Command3Info {
-    bool markerFound = false;
+    bool markerFound = false;  // a valid long-frame reply was found
+    ReplyFault fault = ReplyFault::NotFound; // without one: why
     std::vector<Variable> variables; // in order 1..4: those the byte count covers and that fully arrived
 };
 Command3Info decodeCommand3(const uint8_t *rx, size_t length);

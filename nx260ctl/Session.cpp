@@ -133,18 +133,22 @@ std::optional<hart::Frame> Session::hartExchange(const std::string &what, const 
     if (r.status == exchange::ReplyStatus::NoReply) {
         if (firstByte && r.bytes.empty())
             return std::nullopt;
+        const hart::FoundReply found = hart::findReply(r.bytes.data(), r.bytes.size());
+        if (found.fault == hart::ReplyFault::ChecksumError)
+            fail(Differs, what + ": " + hart::replyFaultText(found.fault) + ": " + hexText(r.bytes));
         std::string msg = what + ": no HART reply within " + std::to_string(o_.timeout.count()) + " ms";
-        if (!r.bytes.empty())
-            msg += " (incomplete: " + hexText(r.bytes) + ")";
+        if (found.fault == hart::ReplyFault::CutShort)
+            msg += " (" + hart::replyFaultText(found.fault) + ": " + hexText(r.bytes) + ")";
+        else if (!r.bytes.empty())
+            msg += " (received: " + hexText(r.bytes) + ")";
         else
             msg += " (is the gateway in transparent mode?)";
         fail(NoReply, msg);
     }
-    auto f = hart::readFrame(r.bytes.data(), r.bytes.size(), hart::Search::ReplyOnly);
-    if (!f || !f->complete)
+    // The exchange ended on a valid reply; it is found again here.
+    auto f = hart::findReply(r.bytes.data(), r.bytes.size()).frame;
+    if (!f)
         fail(NoReply, what + ": no complete HART reply: " + hexText(r.bytes));
-    if (!f->checksumOk)
-        fail(Differs, what + ": reply checksum error: " + hexText(r.bytes));
     if (!f->responseCode)
         fail(Differs, what + ": reply without status bytes: " + hexText(r.bytes));
     lastFrame_.assign(r.bytes.begin() + static_cast<std::ptrdiff_t>(f->start),

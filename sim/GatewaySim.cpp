@@ -392,9 +392,17 @@ void GatewaySim::Impl::scheduleReply(const Reply& reply, const Faults& f, Clock:
         for (auto& b : bytes)
             b = static_cast<std::uint8_t>(byte(garbageRng));
     }
+    const bool hart = reply.kind == Reply::Kind::Hart && !f.garbage && !bytes.empty();
+    if (hart && f.hartBadChecksum)
+        bytes.back() ^= 0x01;
     auto due = now + std::chrono::milliseconds(std::max(f.slowMs, 0));
     if (!schedule.empty())
         due = std::max(due, schedule.back().due); // replies never overtake each other
+    if (hart && f.hartNoiseFirst) {
+        // A lone FF before a reply delimiter, as a disturbed line gives it.
+        schedule.push_back({due, Bytes{0x00, 0xFF, 0x06}, false, reply.kind, false});
+        due += std::chrono::milliseconds(std::max(opt.splitGapMs, 0));
+    }
     if (f.split && bytes.size() >= 2) {
         const auto half = static_cast<std::ptrdiff_t>(bytes.size() / 2);
         schedule.push_back({due, Bytes(bytes.begin(), bytes.begin() + half), false, reply.kind, text});

@@ -58,6 +58,8 @@ struct Faults {
     bool garbage = false;     // random bytes instead of the reply
     int hangupAfter = 0;      // close the port after this many requests (0 = never)
     bool reopenAfterHangup = false; // then open a fresh pty under the same link
+    bool hartBadChecksum = false; // HART replies with their checksum spoilt
+    bool hartNoiseFirst = false;  // line noise 00 FF 06, splitGapMs before each HART reply
 
     bool operator==(const Faults&) const = default;
 };

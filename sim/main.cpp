@@ -28,6 +28,8 @@ void usage(std::FILE* out)
         "  --slow MS          answer after MS milliseconds\n"
         "  --split            send each reply in two chunks 250 ms apart\n"
         "  --garbage          send random bytes instead of the replies\n"
+        "  --bad-checksum     send HART replies with a wrong checksum\n"
+        "  --noise-first      send 00 FF 06 250 ms before each HART reply\n"
         "  --hangup-after N   close the port after N requests\n"
         "  --reopen           after a hang-up, open a fresh port under the same link\n"
         "  --hart-addresses L HART addresses with an instrument, e.g. 1,3,7 (default: all 1..32)\n"
@@ -103,6 +105,10 @@ int main(int argc, char** argv)
             options.faults.split = true;
         } else if (arg == "--garbage") {
             options.faults.garbage = true;
+        } else if (arg == "--bad-checksum") {
+            options.faults.hartBadChecksum = true;
+        } else if (arg == "--noise-first") {
+            options.faults.hartNoiseFirst = true;
         } else if (arg == "--hangup-after") {
             options.faults.hangupAfter = number("--hangup-after", 0, 1000000000);
         } else if (arg == "--reopen") {

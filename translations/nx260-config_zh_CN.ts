@@ -2,6 +2,40 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN">
 <context>
+    <name>HartDetails</name>
+    <message>
+        <source>HART Device Details</source>
+        <translation>HART 设备详情</translation>
+    </message>
+    <message>
+        <source>HART Device &amp;Details...</source>
+        <translation>HART 设备详情(&amp;D)...</translation>
+    </message>
+    <message>
+        <source>Reading command %1 ...</source>
+        <translation>正在读取命令 %1 ...</translation>
+    </message>
+    <message>
+        <source>Nothing sent: open the port and check the preamble length.</source>
+        <translation>未发送任何内容：请打开串口并检查前导码长度。</translation>
+    </message>
+</context>
+<context>
+    <name>PortReconnect</name>
+    <message>
+        <source>Reconnect</source>
+        <translation>自动重连</translation>
+    </message>
+    <message>
+        <source>Open the port again when the same device comes back</source>
+        <translation>同一设备恢复时重新打开串口</translation>
+    </message>
+    <message>
+        <source>Lost: waiting for %1</source>
+        <translation>已丢失：正在等待 %1</translation>
+    </message>
+</context>
+<context>
     <name>Remembered</name>
     <message>
         <source>The saved settings (%1) could not be read and were ignored.</source>
@@ -51,14 +85,6 @@
         <translation>此项更改未能记录：%1</translation>
     </message>
     <message>
-        <source>Another program holds this port; close it and try again.</source>
-        <translation>另一个程序正在占用此串口；请关闭该程序后重试。</translation>
-    </message>
-    <message>
-        <source>Your user may not use serial ports: add it to the &apos;dialout&apos; group (sudo usermod -aG dialout $USER), then log out and back in.</source>
-        <translation>当前用户无权使用串口：请将其加入 &apos;dialout&apos; 组（sudo usermod -aG dialout $USER），然后注销并重新登录。</translation>
-    </message>
-    <message>
         <source>%1 must be a number from 0 to %2.</source>
         <translation>%1 必须是 0 到 %2 之间的数字。</translation>
     </message>
@@ -69,10 +95,6 @@
     <message>
         <source>&apos;%1&apos; is not a valid baud rate</source>
         <translation>“%1”不是有效的波特率</translation>
-    </message>
-    <message>
-        <source>The serial port was lost (the device was unplugged or stopped responding). It has been closed; check the connection and click Open.</source>
-        <translation>串口已丢失（设备被拔出或停止响应）。串口已关闭；请检查连接后点击“打开”。</translation>
     </message>
     <message>
         <source>%1 got no reply.</source>
@@ -129,6 +151,14 @@
     <message>
         <source>%1 was not loaded: %2</source>
         <translation>%1 未加载：%2</translation>
+    </message>
+    <message>
+        <source>HART reply cut short</source>
+        <translation>HART 应答不完整</translation>
+    </message>
+    <message>
+        <source>HART reply checksum error</source>
+        <translation>HART 应答校验和错误</translation>
     </message>
 </context>
 <context>
@@ -204,6 +234,14 @@
     <message>
         <source>CSV (*.csv)</source>
         <translation>CSV (*.csv)</translation>
+    </message>
+    <message>
+        <source>HART reply checksum error</source>
+        <translation>HART 应答校验和错误</translation>
+    </message>
+    <message>
+        <source>HART reply cut short</source>
+        <translation>HART 应答不完整</translation>
     </message>
 </context>
 <context>
@@ -523,40 +561,6 @@
     <message>
         <source>Separate lanes</source>
         <translation>分道显示</translation>
-    </message>
-</context>
-<context>
-    <name>HartDetails</name>
-    <message>
-        <source>HART Device Details</source>
-        <translation>HART 设备详情</translation>
-    </message>
-    <message>
-        <source>HART Device &amp;Details...</source>
-        <translation>HART 设备详情(&amp;D)...</translation>
-    </message>
-    <message>
-        <source>Reading command %1 ...</source>
-        <translation>正在读取命令 %1 ...</translation>
-    </message>
-    <message>
-        <source>Nothing sent: open the port and check the preamble length.</source>
-        <translation>未发送任何内容：请打开串口并检查前导码长度。</translation>
-    </message>
-</context>
-<context>
-    <name>PortReconnect</name>
-    <message>
-        <source>Reconnect</source>
-        <translation>自动重连</translation>
-    </message>
-    <message>
-        <source>Open the port again when the same device comes back</source>
-        <translation>同一设备恢复时重新打开串口</translation>
-    </message>
-    <message>
-        <source>Lost: waiting for %1</source>
-        <translation>已丢失：正在等待 %1</translation>
     </message>
 </context>
 </TS>

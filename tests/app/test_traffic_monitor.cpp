@@ -120,11 +120,13 @@ private slots:
         QVERIFY(m.HartStatus->text().contains(QStringLiteral("device malfunction")));
         QVERIFY(m.HartStatus->styleSheet().contains(QStringLiteral("color")));
 
-        // Cold start is shown, not red; a bad checksum is red.
-        const struct { QByteArray bytes; QString text; bool red; } cases[] = {
-            {command3Reply(0x20), QStringLiteral("Response: OK; status: cold start"), false},
-            {command3Reply(0x00), QStringLiteral("Status: OK"), false},
-            {command3Reply(0x00, false), QStringLiteral("checksum BAD; Response: OK; status: OK"), true},
+        // Cold start is shown, not red; a bad checksum or a cut reply is red,
+        // named in the status bar, and its values are not shown.
+        const struct { QByteArray bytes; QString text; bool red; QString pv; } cases[] = {
+            {command3Reply(0x20), QStringLiteral("Response: OK; status: cold start"), false, QStringLiteral("100")},
+            {command3Reply(0x00), QStringLiteral("Status: OK"), false, QStringLiteral("100")},
+            {command3Reply(0x00, false), QStringLiteral("HART reply checksum error"), true, QString()},
+            {command3Reply(0x00).chopped(1), QStringLiteral("HART reply cut short"), true, QString()},
         };
         for (const auto &c : cases) {
             QTest::mouseClick(ui(w).Button16, Qt::LeftButton);
@@ -132,9 +134,10 @@ private slots:
             QTRY_COMPARE(w.Exchange.pendingReply, 0);
             QCOMPARE(m.HartStatus->text(), c.text);
             QCOMPARE(!m.HartStatus->styleSheet().isEmpty(), c.red);
-            QCOMPARE(ui(w).Edit25->text(), QStringLiteral("100")); // the decoded values keep their behaviour
+            QCOMPARE(ui(w).Edit25->text(), c.pv);
+            QCOMPARE(m.LastError->text().endsWith(c.text), c.red);
         }
-        QCOMPARE(m.trendSamples().size(), size_t(4));
+        QCOMPARE(m.trendSamples().size(), size_t(3));
 
         // The trend, made when opened, puts each line in a band of its own.
         m.TrendAction->trigger();
@@ -172,6 +175,38 @@ private slots:
         model.flush();
         QCOMPARE(model.rowCount(), TrafficModel::kRowLimit);
         QCOMPARE(model.row(TrafficModel::kRowLimit - 1).bytes, QByteArray("x"));
+    }
+
+    // Only a valid command 0 reply is decoded: a bad checksum leaves the
+    // boxes empty and says why; line noise 250 ms before the reply (joined
+    // with it in one reply) neither stands in for it nor spoils command 3.
+    void command0OnlyFromValidFrames()
+    {
+        TForm1 w(nullptr, TForm1Options{.receivePauseMs = 0});
+        TrafficMonitor &m = *w.Monitor;
+        learnIdentity(w);
+        const QByteArray good = QByteArray::fromHex("FFFFFFFFFF 06 80 00 0E 00 00 FE 37 51 05 05 01 01 00 00 01 E2 40 B3");
+        QByteArray bad = good;
+        bad[bad.size() - 1] = char(0xB2);
+        QTest::mouseClick(ui(w).Button7, Qt::LeftButton);
+        receive(w, QByteArray::fromHex("FF06") + bad);
+        QTRY_COMPARE(w.Exchange.pendingReply, 0);
+        for (QLineEdit *e : {ui(w).Edit28, ui(w).Edit29, ui(w).Edit31, ui(w).Edit32})
+            QCOMPARE(e->text(), QString());
+        QCOMPARE(m.HartStatus->text(), QStringLiteral("HART reply checksum error"));
+        QVERIFY(m.LastError->text().endsWith(QStringLiteral("Command 0: HART reply checksum error")));
+
+        QTest::mouseClick(ui(w).Button7, Qt::LeftButton);
+        receive(w, QByteArray::fromHex("00FF06"));
+        QTest::qWait(250);
+        receive(w, good);
+        QTRY_COMPARE(w.Exchange.pendingReply, 0);
+        QCOMPARE(ui(w).Edit28->text(), QStringLiteral("55"));
+        QCOMPARE(ui(w).Edit29->text(), QStringLiteral("81"));
+        QCOMPARE(ui(w).Edit32->text(), QStringLiteral("123456"));
+        QCOMPARE(m.HartStatus->text(), QStringLiteral("Status: OK"));
+        QTest::mouseClick(ui(w).Button16, Qt::LeftButton);
+        QVERIFY2(ui(w).Edit8->text().endsWith(QStringLiteral("82 B7 51 01 E2 40 03 00 C4 ")), qPrintable(ui(w).Edit8->text()));
     }
 
     void savedFiles()

@@ -42,9 +42,25 @@ const QByteArray kVar2 = QByteArray::fromHex("ED 42C80000"); // 237 MPa, 100
 const QByteArray kVar3 = QByteArray::fromHex("20 3DCCCCCD"); // 32 degC, 0.1
 const QByteArray kVar4 = QByteArray::fromHex("3E C1200000"); // 62 metric tons, -10
 
+// The checksum recomputed over delimiter .. last data byte, as a device sends it.
+QByteArray sealed(QByteArray frame)
+{
+    qsizetype at = 0;
+    while (at < frame.size() && uchar(frame[at]) == 0xFF)
+        ++at;
+    char sum = 0;
+    for (qsizetype i = at; i + 1 < frame.size(); ++i)
+        sum = char(sum ^ frame[i]);
+    frame[frame.size() - 1] = sum;
+    return frame;
+}
+
+// A whole command 3 reply: the data is status, loop current and `vars`, cut
+// or padded with zeros to the byte count, then the checksum.
 QByteArray reply3(int byteCount, const QByteArray &vars)
 {
-    return kCommand3Head + char(byteCount) + kCommand3Mid + vars;
+    QByteArray data = (kCommand3Mid + vars).leftJustified(byteCount, '\0', true);
+    return sealed(kCommand3Head + char(byteCount) + data + '\0');
 }
 
 QStringList describe(const hart::Command3Info &info)
@@ -64,6 +80,8 @@ private slots:
     void command0_data();
     void command0();
     void command0IgnoresStaleBytes();
+    void replyFaults_data();
+    void replyFaults();
     void identityAddressesCommand3();
     void command3_data();
     void command3();
@@ -92,7 +110,7 @@ void TestHartReplies::command0_data()
     QTest::newRow("plain") << reply << true << 0x37 << 0x1A << 5 << id << 66051;
     QTest::newRow("after transparent header") << QByteArray::fromHex("00665501") + reply << true << 0x37 << 0x1A << 5
                                               << id << 66051;
-    QTest::newRow("one preamble") << reply.mid(4) << true << 0x37 << 0x1A << 5 << id << 66051;
+    QTest::newRow("two preambles") << reply.mid(3) << true << 0x37 << 0x1A << 5 << id << 66051;
     QByteArray other = reply;
     other[12] = char(0x99);
     other[20] = char(0x77);
@@ -104,20 +122,29 @@ void TestHartReplies::command0_data()
     big[20] = char(0xFF);
     big[21] = char(0xFF);
     big[22] = char(0xFF);
-    QTest::newRow("top values") << big << true << 0xE5 << 0xFE << 0x14 << QByteArray::fromHex("FFFFFF") << 16777215;
-    // Device id ends at m+18: index 22 here.
-    QTest::newRow("ends with device id") << reply.left(23) << true << 0x37 << 0x1A << 5 << id << 66051;
+    QTest::newRow("top values") << sealed(big) << true << 0xE5 << 0xFE << 0x14 << QByteArray::fromHex("FFFFFF") << 16777215;
+    // Line noise in front, or a candidate that fails, is skipped and the
+    // search goes on in the same bytes.
+    QTest::newRow("noise 00 FF 06 first") << QByteArray::fromHex("00FF06") + reply << true << 0x37 << 0x1A << 5 << id
+                                          << 66051;
+    QTest::newRow("noise FF FF 06 first") << QByteArray::fromHex("FFFF0699") + reply << true << 0x37 << 0x1A << 5
+                                          << id << 66051;
+    QTest::newRow("bad checksum, then good") << QByteArray(reply).replace(22, 1, "\x54") + reply << true << 0x37
+                                             << 0x1A << 5 << id << 66051;
 
     const QByteArray none;
     QTest::newRow("device id cut") << reply.left(22) << false << 0 << 0 << 0 << none << 0;
+    QTest::newRow("checksum cut") << reply.left(23) << false << 0 << 0 << 0 << none << 0;
+    QTest::newRow("one preamble") << reply.mid(4) << false << 0 << 0 << 0 << none << 0;
+    QTest::newRow("bad checksum") << QByteArray(reply).replace(23, 1, "\x54") << false << 0 << 0 << 0 << none << 0;
     QTest::newRow("marker only") << QByteArray::fromHex("FF06") << false << 0 << 0 << 0 << none << 0;
     QTest::newRow("empty") << QByteArray() << false << 0 << 0 << 0 << none << 0;
     QTest::newRow("trailing FF") << QByteArray::fromHex("0102FF") << false << 0 << 0 << 0 << none << 0;
     QTest::newRow("no preamble") << reply.mid(5) << false << 0 << 0 << 0 << none << 0;
     QTest::newRow("long-frame reply") << QByteArray(reply).replace(5, 1, "\x86") << false << 0 << 0 << 0 << none << 0;
-    // A stray pair before the real reply wins, as the first marker does.
-    QTest::newRow("stray marker first") << QByteArray::fromHex("FF06") + reply << true << 0x80 << 0x00 << 0x0E
-                                        << QByteArray::fromHex("050501") << 328961;
+    // A stray pair before the real reply is no reply of its own.
+    QTest::newRow("stray marker first") << QByteArray::fromHex("FF06") + reply << true << 0x37 << 0x1A << 5 << id
+                                        << 66051;
 }
 
 void TestHartReplies::command0()
@@ -152,6 +179,29 @@ void TestHartReplies::command0IgnoresStaleBytes()
     // The pair FF 06 straddles the end: the 06 is stale.
     QVERIFY(!hart::decodeCommand0(area + 4, 1).has_value());
     QVERIFY(!hart::decodeCommand0(nullptr, 40).has_value());
+}
+
+void TestHartReplies::replyFaults_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QString>("fault");
+    const QByteArray reply = QByteArray::fromHex(kCommand0);
+    QTest::newRow("checksum") << QByteArray(reply).replace(23, 1, "\x54") << "HART reply checksum error";
+    QTest::newRow("cut") << reply.left(20) << "HART reply cut short";
+    // The last candidate decides: here a cut reply after a bad one.
+    QTest::newRow("bad, then cut") << QByteArray(reply).replace(23, 1, "\x54") + reply.left(20)
+                                   << "HART reply cut short";
+    QTest::newRow("nothing") << QByteArray::fromHex("00FF06") << "no HART reply found";
+}
+
+void TestHartReplies::replyFaults()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(QString, fault);
+    const Reply rx(reply);
+    hart::ReplyFault got = hart::ReplyFault::NotFound;
+    QVERIFY(!hart::decodeCommand0(rx.data.get(), rx.size, &got));
+    QCOMPARE(QString::fromStdString(hart::replyFaultText(got)), fault);
 }
 
 void TestHartReplies::identityAddressesCommand3()
@@ -193,12 +243,17 @@ void TestHartReplies::command3_data()
     // Only variables whose unit and four value bytes arrived.
     const QByteArray full = reply3(26, kVar1 + kVar2 + kVar3 + kVar4);
     QTest::newRow("ends with var 4") << full << true << QStringList{v1, v2, v3, v4};
-    QTest::newRow("var 4 one byte short") << full.chopped(1) << true << QStringList{v1, v2, v3};
-    QTest::newRow("var 3 unit only") << reply3(26, kVar1 + kVar2 + kVar3.left(1)) << true << QStringList{v1, v2};
-    QTest::newRow("var 1 cut") << reply3(26, kVar1.left(4)) << true << QStringList{};
-    QTest::newRow("no variable bytes") << reply3(26, {}) << true << QStringList{};
-    QTest::newRow("byte count missing") << kCommand3Head << true << QStringList{};
-    QTest::newRow("marker only") << QByteArray::fromHex("FF86") << true << QStringList{};
+    // A reply cut short shows nothing, not the variables that arrived.
+    QTest::newRow("checksum missing") << full.chopped(1) << false << QStringList{};
+    QTest::newRow("var 4 one byte short") << full.chopped(2) << false << QStringList{};
+    QTest::newRow("var 3 unit only") << full.left(30) << false << QStringList{};
+    QTest::newRow("var 1 cut") << full.left(23) << false << QStringList{};
+    QTest::newRow("no variable bytes") << full.left(19) << false << QStringList{};
+    QTest::newRow("byte count missing") << kCommand3Head << false << QStringList{};
+    QTest::newRow("marker only") << QByteArray::fromHex("FF86") << false << QStringList{};
+    QTest::newRow("bad checksum") << QByteArray(full).replace(full.size() - 1, 1, "\x01") << false << QStringList{};
+    QTest::newRow("noise FF FF 86 first") << QByteArray::fromHex("FFFF8600") + full << true
+                                          << QStringList{v1, v2, v3, v4};
 
     QTest::newRow("no marker") << reply3(26, all).mid(5) << false << QStringList{};
     QTest::newRow("short-frame marker") << QByteArray(reply3(26, all)).replace(5, 1, "\x06") << false
@@ -230,7 +285,8 @@ void TestHartReplies::command3IgnoresStaleBytes()
     // part is new: cut variables are not shown from old bytes.
     const QByteArray old = reply3(26, kVar1 + kVar2 + kVar3 + kVar4);
     const auto *area = reinterpret_cast<const uint8_t *>(old.constData());
-    QCOMPARE(describe(hart::decodeCommand3(area, 30)), (QStringList{"1:3.1415927:76", "2:100:11"}));
+    QCOMPARE(describe(hart::decodeCommand3(area, 30)), QStringList{});
+    QCOMPARE(describe(hart::decodeCommand3(area, static_cast<size_t>(old.size()))).size(), 4);
     QCOMPARE(describe(hart::decodeCommand3(area, 19)), QStringList{});
     QVERIFY(!hart::decodeCommand3(area + 4, 1).markerFound);
     QVERIFY(!hart::decodeCommand3(nullptr, 40).markerFound);

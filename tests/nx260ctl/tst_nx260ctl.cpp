@@ -94,6 +94,7 @@ private slots:
     void badProfileSendsNothing_data();
     void badProfileSendsNothing();
     void hartIdReadSend();
+    void hartOnlyValidReplies();
     void hartScanFindsEachAddress();
     void hartReadWatchRepeats();
     void silentGatewayTimesOut();
@@ -325,6 +326,33 @@ void TstNx260ctl::hartIdReadSend()
     r = gw.run({"hart", "send", "82", "B7", "51", "01", "E2", "40", "32", "00"});
     QCOMPARE(r.code, 1);
     QVERIFY(r.out.find("response_code  64") != std::string::npos);
+}
+
+// Noise 250 ms before the reply does not stand in for it; a reply with a
+// bad checksum is refused by name and nothing is decoded from it.
+void TstNx260ctl::hartOnlyValidReplies()
+{
+    sim::Options o = transparent();
+    o.faults.hartNoiseFirst = true;
+    Gateway noisy(o);
+    o.faults = {};
+    o.faults.hartBadChecksum = true;
+    Gateway broken(o);
+    QVERIFY(noisy.started() && broken.started());
+    Result r = noisy.run({"hart", "id", "--json"});
+    QVERIFY2(r.code == 0, r.err.c_str());
+    QCOMPARE(Json::parse(r.out),
+             Json::parse(R"({"address":1,"manufacturer_id":55,"device_type":81,"preambles":5,"device_id":123456})"));
+    r = noisy.run({"--json", "hart", "read"});
+    QVERIFY2(r.code == 0, r.err.c_str());
+    QCOMPARE(Json::parse(r.out)["variables"].size(), size_t(4));
+
+    for (const char *command : {"id", "read"}) {
+        r = broken.run({"hart", command, "--timeout", "300"});
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.find("HART reply checksum error") != std::string::npos, r.err.c_str());
+        QVERIFY(r.out.empty());
+    }
 }
 
 void TstNx260ctl::hartScanFindsEachAddress()
