@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Profile.h"
+#include "ModbusProfile.h"
 
 #include "StrictInt.h"
 
@@ -389,6 +390,11 @@ std::optional<GatewaySettings> parseProfile(std::string_view text, std::string *
         const std::string &name = it.key();
         if (name == "format" || name == "version")
             continue;
+        if (name == "modbus") { // the register map: ModbusProfile reads it
+            if (!parseModbusMember(it.value(), error))
+                return std::nullopt;
+            continue;
+        }
         if (name == "system") {
             if (!readSection(it.value(), "system", kSystemKeys, out.system, error))
                 return std::nullopt;

@@ -20,7 +20,8 @@
     X("restore", restore)                                                                                              \
     X("diff", diff)                                                                                                    \
     X("record", record)     /* Record.cpp */                                                                           \
-    X("report", report)
+    X("report", report)                                                                                                \
+    X("modbus", modbus)     /* ModbusCommands.cpp */
 
 // "hart WORD", in the order the usage line names them.
 #define NX260CTL_HART_COMMANDS(X)                                                                                      \

@@ -62,6 +62,8 @@ private:
         for (size_t i; (i = next_++) < ports_.size();) {
             Options one = o_;
             one.port = ports_[i];
+            if (i < one.modbusPorts.size())
+                one.modbusPort = one.modbusPorts[i];
             for (std::string &w : one.words) {
                 for (size_t at; (at = w.find("{port}")) != std::string::npos;)
                     w.replace(at, 6, exchange::fileSafe(ports_[i]));

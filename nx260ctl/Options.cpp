@@ -52,6 +52,17 @@ const char kHelp[] =
     "                            one line per instrument found, progress on a terminal\n"
     "  options for hart: --address 1..32 (the window's \"HART Address\", default 1)  --secondary\n"
     "                    --preambles N (default 6)  --identity MFR:TYPE:ID (decimal or 0x hex)\n"
+    "  modbus read START COUNT   MODBUS RTU on --port (a USB-RS485 adapter on RS485 A or B):\n"
+    "                            registers START.. (0-based) of --function holding (default),\n"
+    "                            input, coil or discrete, as --type (uint16, int16, uint32,\n"
+    "                            int32, float32, each -abcd -cdab -badc -dcba); --watch MS\n"
+    "                            repeats every MS milliseconds; --slave 1..247 (default 1),\n"
+    "                            --baud, --parity as the gateway's RS485 port\n"
+    "  modbus write START VALUE... --yes  functions 6/16 on holding registers (as --type)\n"
+    "  modbus check PROFILE      reads the gateway's slave address and RS485 A settings over\n"
+    "                            --port, each row of the profile's register map over\n"
+    "                            --modbus-port and the HART value it mirrors (transparent\n"
+    "                            mode); exit 1 when one differs by more than its tolerance\n"
     "\n"
     "Options:\n"
     "  --port NAME       COM1..COM12 as in the window, a device path, or a serial device\n"
@@ -190,6 +201,10 @@ const std::map<std::string, Setter> kValueOptions = {
     {"--preambles", [](Options &o, const std::string &a, const std::string &v) { o.preambles = bounded(a, v, 0, 255); }},
     {"--watch", [](Options &o, const std::string &a, const std::string &v) { o.watchSeconds = bounded(a, v, 1, 86400); }},
     {"--range", setRange},
+    {"--modbus-port", [](Options &o, const std::string &, const std::string &v) { o.modbusPorts.push_back(v); }},
+    {"--slave", [](Options &o, const std::string &a, const std::string &v) { o.slave = bounded(a, v, 1, 247); }},
+    {"--type", [](Options &o, const std::string &, const std::string &v) { o.type = v; }},
+    {"--function", [](Options &o, const std::string &, const std::string &v) { o.function = v; }},
     {"--identity", setIdentity},
 };
 
@@ -219,6 +234,8 @@ Options parseArgs(const std::vector<std::string> &args, const std::string &envPo
             o.json = true;
         } else if (a == "--secondary") {
             o.secondary = true;
+        } else if (a == "--yes") {
+            o.yes = true;
         } else if (a.size() > 2 && a.starts_with("--")) {
             fail(Usage, a + ": unknown option (see nx260ctl --help)");
         } else {

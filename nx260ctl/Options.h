@@ -53,6 +53,14 @@ struct Options {
     std::optional<std::pair<int, int>> range; // hart scan: polling addresses
     bool timeoutGiven = false;
 
+    // modbus (--watch counts milliseconds there)
+    std::vector<std::string> modbusPorts; // every --modbus-port, paired with --port in order
+    std::string modbusPort;               // this gateway's
+    int slave = 1;
+    std::optional<std::string> type;      // --type float32-cdab ...
+    std::string function = "holding";
+    bool yes = false;                     // writes confirmed
+
     std::vector<std::string> words; // command and its operands
 };
 

@@ -8,7 +8,7 @@ packages=(cmake g++ make pkg-config python3 qt6-base-dev qt6-charts-dev qt6-tool
   xvfb xauth x11-utils clang libclang-rt-14-dev
   dpkg-dev file lintian appstream librsvg2-bin xz-utils
   doctest-dev g++-mingw-w64-x86-64-posix wine wine64
-  ser2net libudev-dev)
+  ser2net libudev-dev libmodbus-dev mbpoll)
 if [[ "${NX_SETUP_EXTRA:-}" != "" ]]; then
   read -r -a extra <<<"$NX_SETUP_EXTRA"
   packages+=("${extra[@]}")

@@ -298,6 +298,16 @@ std::string GatewayDevice::systemParameters() const
            "#RTM:" + threeDigits(s.interval) + "#XH:" + digit(s.channelModel) + "#";
 }
 
+Command3Values GatewayDevice::polled(std::chrono::steady_clock::time_point now)
+{
+    const auto interval = std::chrono::milliseconds(100) * std::max(state.interval, 1);
+    if (!polled_.valid || now - polledAt_ >= interval) {
+        polled_ = process_.sample(now);
+        polledAt_ = now;
+    }
+    return polled_;
+}
+
 std::string GatewayDevice::instrumentTable() const
 {
     std::string out = "QH00#";

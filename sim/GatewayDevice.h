@@ -52,6 +52,10 @@ public:
     // Answers bytes that never formed a complete request.
     Reply handleMalformed(const Bytes& bytes) const;
 
+    // The values the gateway's own HART polling last read, taken again once
+    // the communication interval has passed since.
+    Command3Values polled(std::chrono::steady_clock::time_point now);
+
     GatewayState state;
     HartDevice hart;
     Command3Values lastCommand3;
@@ -68,6 +72,8 @@ private:
     std::string instrumentTable() const;
 
     FlowProcess process_;
+    Command3Values polled_;
+    std::chrono::steady_clock::time_point polledAt_{};
 };
 
 } // namespace sim

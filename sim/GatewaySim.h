@@ -154,6 +154,9 @@ public:
 
     HartDevice hartDevice() const;
     Command3Values lastCommand3Values() const;
+    // The instrument's values as the gateway serves them on RS485: polled
+    // once per communication interval.
+    Command3Values polledValues();
 
     Counters counters() const;
     // Blocks until pred(counters()) holds or the timeout passes; returns pred's last value.

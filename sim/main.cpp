@@ -2,6 +2,7 @@
 // nx260-gateway-sim: runs the gateway simulator on a pseudo-terminal until
 // SIGINT or SIGTERM, for manual tests and demos of the configuration window.
 #include "GatewaySim.h"
+#include "ModbusSlave.h"
 
 #include <csignal>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <iostream>
 #include <pthread.h>
+#include <memory>
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -23,6 +25,8 @@ void usage(std::FILE* out)
         "\n"
         "  --link PATH        stable symlink to the port (default %s)\n"
         "  --no-link          do not create a symlink\n"
+        "  --modbus-port PATH play RS485 A as a MODBUS RTU slave on a second pty, linked at PATH\n"
+        "                     (the gateway's slave address, baud rate, parity and data return time)\n"
         "  --transparent      start in Transparent Mode (factory default is MODBUS Mode)\n"
         "  --silent           never answer\n"
         "  --slow MS          answer after MS milliseconds\n"
@@ -74,6 +78,7 @@ int main(int argc, char** argv)
 {
     sim::Options options;
     bool quiet = false;
+    std::string modbusLink;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&](const char* name) -> const char* {
@@ -93,6 +98,8 @@ int main(int argc, char** argv)
         };
         if (arg == "--link") {
             options.linkPath = value("--link");
+        } else if (arg == "--modbus-port") {
+            modbusLink = value("--modbus-port");
         } else if (arg == "--no-link") {
             options.linkPath.clear();
         } else if (arg == "--transparent") {
@@ -167,10 +174,21 @@ int main(int argc, char** argv)
     std::printf("port: %s\n", gateway.slavePath().c_str());
     if (!gateway.linkPath().empty())
         std::printf("link: %s\n", gateway.linkPath().c_str());
+    std::unique_ptr<sim::ModbusSlave> modbus;
+    if (!modbusLink.empty()) {
+        modbus = std::make_unique<sim::ModbusSlave>(gateway, modbusLink, options.log);
+        if (!modbus->start(&error)) {
+            std::fprintf(stderr, "nx260-gateway-sim: --modbus-port: %s\n", error.c_str());
+            return 1;
+        }
+        std::printf("modbus port: %s\nmodbus link: %s\n", modbus->slavePath().c_str(), modbusLink.c_str());
+    }
     std::fflush(stdout);
 
     int signal = 0;
     sigwait(&stopSignals, &signal);
+    if (modbus)
+        modbus->stop();
     gateway.stop();
     return 0;
 }
