@@ -438,3 +438,27 @@ void buildForm(QWidget *form, FormControls &ui)
         root->addLayout(g);
     }
 }
+
+void placeHartWatch(FormControls &ui, QWidget *loopCurrent, QWidget *status, QWidget *watch, QWidget *interval)
+{
+    QGridLayout *grid = ui.HartValuesGrid;
+    QWidget *box = ui.GroupBox10;
+    // The diagnostics take the query button's row, under the variables;
+    // the button moves one row down with the watch controls beside it.
+    const int buttonRow = 4;
+    // Tighter rows keep the group as high as its neighbour was, so the form
+    // keeps its size.
+    grid->setVerticalSpacing(2);
+    grid->removeWidget(ui.Button16);
+    auto *current = new QHBoxLayout;
+    current->addWidget(loopCurrent, 1);
+    current->addWidget(caption(QT_TRANSLATE_NOOP("Window", "mA"), box));
+    grid->addWidget(caption(QT_TRANSLATE_NOOP("Window", "Loop current:"), box), buttonRow, 0);
+    grid->addLayout(current, buttonRow, 1);
+    grid->addWidget(status, buttonRow, 2, 1, 2);
+    auto *queryRow = new QHBoxLayout;
+    queryRow->addWidget(ui.Button16, 1);
+    queryRow->addWidget(watch);
+    queryRow->addWidget(interval);
+    grid->addLayout(queryRow, buttonRow + 1, 0, 1, 4);
+}

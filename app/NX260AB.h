@@ -14,7 +14,6 @@
 #include "Exchange.h"
 #include "HartDetails.h"
 #include "HartFrames.h"
-#include "MonitorHost.h"
 #include "SerialComm.h"
 
 class QComboBox;
@@ -36,7 +35,7 @@ struct TForm1Options {
     bool rememberChoices = false;
 };
 
-class TForm1 : public QWidget, private MonitorHost, private HartDetailsHost {
+class TForm1 : public QWidget, private HartDetailsHost {
     Q_OBJECT
 public:
     explicit TForm1(QWidget *parent = nullptr, TForm1Options options = {});
@@ -120,12 +119,10 @@ protected:
     void changeEvent(QEvent *e) override;
 
 private:
-    // MonitorHost
-    QString portName() const override;
-    QString framing() const override;
-    bool portOpen() const override;
-    bool exchangeBusy() const override;
-    bool readHartVariables() override;
+    // What the status line and Watch ask of the window.
+    QString portName() const;
+    QString framing() const;
+    bool exchangeBusy() const;
     // HartDetailsHost
     bool sendHartCommand(uint8_t command, const std::optional<hart::Identity> &identity) override;
 

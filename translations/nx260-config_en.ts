@@ -2,6 +2,67 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en_US">
 <context>
+    <name>HartDetails</name>
+    <message>
+        <source>HART Device Details</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>HART Device &amp;Details...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Nothing sent: open the port and check the preamble length.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Reading command %1 ...</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>HartWatch</name>
+    <message>
+        <source> s</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Command %1: </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No complete reply frame</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Status: OK</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Watch needs an open port.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Watch needs the device read first (HART Device Parameter Query).</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>PortReconnect</name>
+    <message>
+        <source>Reconnect</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Open the port again when the same device comes back</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Lost: waiting for %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>Remembered</name>
     <message>
         <source>The saved settings (%1) could not be read and were ignored.</source>
@@ -13,15 +74,18 @@
     </message>
 </context>
 <context>
+    <name>StatusLine</name>
+    <message>
+        <source>Last error: </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Sent %1 bytes, received %2 bytes</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>TForm1</name>
-    <message>
-        <source>Another program holds this port; close it and try again.</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Your user may not use serial ports: add it to the &apos;dialout&apos; group (sudo usermod -aG dialout $USER), then log out and back in.</source>
-        <translation type="unfinished"></translation>
-    </message>
     <message>
         <source>%1 must be a number from 0 to %2.</source>
         <translation type="unfinished"></translation>
@@ -32,10 +96,6 @@
     </message>
     <message>
         <source>&apos;%1&apos; is not a valid baud rate</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>The serial port was lost (the device was unplugged or stopped responding). It has been closed; check the connection and click Open.</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -94,55 +154,51 @@
         <source>%1 was not loaded: %2</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>The serial port was lost (the device was unplugged or stopped responding). </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>It will be opened again when the device returns.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>It has been closed; check the connection and click Open.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Read System parameters and the instrument table first?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The settings in the form were not read from the gateway since Open. Yes reads them; choose Save Profile again when the form is filled. No saves the form as it is.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The profile is in the form; nothing was sent to the gateway. Press each Set button to send its settings.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Send all (%1)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The settings were read from the gateway; Save Profile can save them now.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The change was not recorded: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>TrafficMonitor</name>
-    <message>
-        <source> s</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Loop current</source>
-        <translation type="unfinished"></translation>
-    </message>
     <message>
         <source> (not written: the port is not open)</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
         <source>with the chunk before: </source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Command %1: </source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>No complete reply frame</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Status: OK</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Last error: </source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Sent %1 bytes, received %2 bytes</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Watch needs an open port.</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Watch needs the device read first (HART Device Parameter Query).</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Loop current (mA)</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -167,6 +223,17 @@
     </message>
     <message>
         <source>CSV (*.csv)</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>TrendChart</name>
+    <message>
+        <source>Loop current</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Loop current (mA)</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -2,6 +2,67 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN">
 <context>
+    <name>HartDetails</name>
+    <message>
+        <source>HART Device Details</source>
+        <translation>HART 设备详情</translation>
+    </message>
+    <message>
+        <source>HART Device &amp;Details...</source>
+        <translation>HART 设备详情(&amp;D)...</translation>
+    </message>
+    <message>
+        <source>Reading command %1 ...</source>
+        <translation>正在读取命令 %1 ...</translation>
+    </message>
+    <message>
+        <source>Nothing sent: open the port and check the preamble length.</source>
+        <translation>未发送任何内容：请打开串口并检查前导码长度。</translation>
+    </message>
+</context>
+<context>
+    <name>HartWatch</name>
+    <message>
+        <source> s</source>
+        <translation> 秒</translation>
+    </message>
+    <message>
+        <source>Command %1: </source>
+        <translation>命令 %1：</translation>
+    </message>
+    <message>
+        <source>No complete reply frame</source>
+        <translation>没有完整的应答帧</translation>
+    </message>
+    <message>
+        <source>Status: OK</source>
+        <translation>状态：正常</translation>
+    </message>
+    <message>
+        <source>Watch needs an open port.</source>
+        <translation>监视需要先打开串口。</translation>
+    </message>
+    <message>
+        <source>Watch needs the device read first (HART Device Parameter Query).</source>
+        <translation>监视需要先读取设备（HART 设备参数查询）。</translation>
+    </message>
+</context>
+<context>
+    <name>PortReconnect</name>
+    <message>
+        <source>Reconnect</source>
+        <translation>自动重连</translation>
+    </message>
+    <message>
+        <source>Open the port again when the same device comes back</source>
+        <translation>同一设备恢复时重新打开串口</translation>
+    </message>
+    <message>
+        <source>Lost: waiting for %1</source>
+        <translation>已丢失：正在等待 %1</translation>
+    </message>
+</context>
+<context>
     <name>Remembered</name>
     <message>
         <source>The saved settings (%1) could not be read and were ignored.</source>
@@ -10,6 +71,17 @@
     <message>
         <source>Some saved settings (%1) were not valid and were ignored.</source>
         <translation>部分保存的设置（%1）无效，已忽略。</translation>
+    </message>
+</context>
+<context>
+    <name>StatusLine</name>
+    <message>
+        <source>Last error: </source>
+        <translation>最近错误：</translation>
+    </message>
+    <message>
+        <source>Sent %1 bytes, received %2 bytes</source>
+        <translation>已发送 %1 字节，已接收 %2 字节</translation>
     </message>
 </context>
 <context>
@@ -51,14 +123,6 @@
         <translation>此项更改未能记录：%1</translation>
     </message>
     <message>
-        <source>Another program holds this port; close it and try again.</source>
-        <translation>另一个程序正在占用此串口；请关闭该程序后重试。</translation>
-    </message>
-    <message>
-        <source>Your user may not use serial ports: add it to the &apos;dialout&apos; group (sudo usermod -aG dialout $USER), then log out and back in.</source>
-        <translation>当前用户无权使用串口：请将其加入 &apos;dialout&apos; 组（sudo usermod -aG dialout $USER），然后注销并重新登录。</translation>
-    </message>
-    <message>
         <source>%1 must be a number from 0 to %2.</source>
         <translation>%1 必须是 0 到 %2 之间的数字。</translation>
     </message>
@@ -69,10 +133,6 @@
     <message>
         <source>&apos;%1&apos; is not a valid baud rate</source>
         <translation>“%1”不是有效的波特率</translation>
-    </message>
-    <message>
-        <source>The serial port was lost (the device was unplugged or stopped responding). It has been closed; check the connection and click Open.</source>
-        <translation>串口已丢失（设备被拔出或停止响应）。串口已关闭；请检查连接后点击“打开”。</translation>
     </message>
     <message>
         <source>%1 got no reply.</source>
@@ -134,52 +194,12 @@
 <context>
     <name>TrafficMonitor</name>
     <message>
-        <source> s</source>
-        <translation> 秒</translation>
-    </message>
-    <message>
-        <source>Loop current</source>
-        <translation>回路电流</translation>
-    </message>
-    <message>
         <source> (not written: the port is not open)</source>
         <translation>（未写出：串口未打开）</translation>
     </message>
     <message>
         <source>with the chunk before: </source>
         <translation>连同上一数据块：</translation>
-    </message>
-    <message>
-        <source>Command %1: </source>
-        <translation>命令 %1：</translation>
-    </message>
-    <message>
-        <source>No complete reply frame</source>
-        <translation>没有完整的应答帧</translation>
-    </message>
-    <message>
-        <source>Status: OK</source>
-        <translation>状态：正常</translation>
-    </message>
-    <message>
-        <source>Last error: </source>
-        <translation>最近错误：</translation>
-    </message>
-    <message>
-        <source>Sent %1 bytes, received %2 bytes</source>
-        <translation>已发送 %1 字节，已接收 %2 字节</translation>
-    </message>
-    <message>
-        <source>Watch needs an open port.</source>
-        <translation>监视需要先打开串口。</translation>
-    </message>
-    <message>
-        <source>Watch needs the device read first (HART Device Parameter Query).</source>
-        <translation>监视需要先读取设备（HART 设备参数查询）。</translation>
-    </message>
-    <message>
-        <source>Loop current (mA)</source>
-        <translation>回路电流 (mA)</translation>
     </message>
     <message>
         <source>This build cannot write pcap files; save as .log instead.</source>
@@ -204,6 +224,17 @@
     <message>
         <source>CSV (*.csv)</source>
         <translation>CSV (*.csv)</translation>
+    </message>
+</context>
+<context>
+    <name>TrendChart</name>
+    <message>
+        <source>Loop current</source>
+        <translation>回路电流</translation>
+    </message>
+    <message>
+        <source>Loop current (mA)</source>
+        <translation>回路电流 (mA)</translation>
     </message>
 </context>
 <context>
@@ -523,40 +554,6 @@
     <message>
         <source>Separate lanes</source>
         <translation>分道显示</translation>
-    </message>
-</context>
-<context>
-    <name>HartDetails</name>
-    <message>
-        <source>HART Device Details</source>
-        <translation>HART 设备详情</translation>
-    </message>
-    <message>
-        <source>HART Device &amp;Details...</source>
-        <translation>HART 设备详情(&amp;D)...</translation>
-    </message>
-    <message>
-        <source>Reading command %1 ...</source>
-        <translation>正在读取命令 %1 ...</translation>
-    </message>
-    <message>
-        <source>Nothing sent: open the port and check the preamble length.</source>
-        <translation>未发送任何内容：请打开串口并检查前导码长度。</translation>
-    </message>
-</context>
-<context>
-    <name>PortReconnect</name>
-    <message>
-        <source>Reconnect</source>
-        <translation>自动重连</translation>
-    </message>
-    <message>
-        <source>Open the port again when the same device comes back</source>
-        <translation>同一设备恢复时重新打开串口</translation>
-    </message>
-    <message>
-        <source>Lost: waiting for %1</source>
-        <translation>已丢失：正在等待 %1</translation>
     </message>
 </context>
 </TS>
