@@ -258,10 +258,7 @@ void TForm1::Button1Click()
         showMessage(openFailureText(e, Comm1->CommName()));
         return;
     }
-    PortIsOpen = true;
-    m_systemRead = m_instrumentsRead = false;
-    captions::set(ui->Button1, QT_TRANSLATE_NOOP("Window", "Close"));
-    Monitor->portOpened();
+    sessionStarted();
     Reconnect->opened(ui->SPREALCOM->currentText());
     ui->SPREALCOM->remember(ui->SPREALCOM->currentText());
 }
@@ -274,10 +271,19 @@ bool TForm1::reopenPort(const QString &path)
     } catch (const SerialComm::ECommsError &) {
         return false;
     }
+    // Whatever comes back under this name may be another gateway.
+    sessionStarted();
+    return true;
+}
+
+void TForm1::sessionStarted()
+{
     PortIsOpen = true;
+    // Nothing is known yet of the gateway on this port.
+    m_systemRead = m_instrumentsRead = false;
+    m_readingForSave = false;
     captions::set(ui->Button1, QT_TRANSLATE_NOOP("Window", "Close"));
     Monitor->portOpened();
-    return true;
 }
 
 void TForm1::Comm1RequestHangup(SerialComm::TComm *)

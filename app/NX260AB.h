@@ -18,6 +18,7 @@
 
 class QComboBox;
 class QLineEdit;
+class QPushButton;
 class QtOwnerQueue;
 class Remembered;
 class SettleQueue;
@@ -113,6 +114,10 @@ public:
     void Comm1RequestHangup(SerialComm::TComm *Sender);
     bool reopenPort(const QString &path);
 
+private:
+    // A port was opened (Open or a reconnect): one fresh start for both.
+    void sessionStarted();
+
 protected:
     void closeEvent(QCloseEvent *e) override;
     // A switch of language translates the captions again.
@@ -169,6 +174,6 @@ private:
     void recordSet(const char *name, const std::vector<uint8_t> &request, bool written);
     bool m_systemRead = false, m_instrumentsRead = false; // since Open
     bool m_readingForSave = false; // Save Profile asked to read both first
-    std::vector<void (TForm1::*)()> m_sendAll; // Set buttons still to press, last first
+    std::vector<QPushButton *> m_sendAll; // Set buttons still to press, last first
     void sendAllNext();
 };
