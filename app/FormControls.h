@@ -75,3 +75,8 @@ struct FormControls {
 // Creates every control on `form` with its caption, items and defaults, and
 // lays them out as on the form.
 void buildForm(QWidget *form, FormControls &ui);
+
+// The HART diagnostics and Watch under the HART values: the loop current and
+// status lines take the query button's row, the button moves down with the
+// watch controls beside it.
+void placeHartWatch(FormControls &ui, QWidget *loopCurrent, QWidget *status, QWidget *watch, QWidget *interval);

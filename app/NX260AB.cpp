@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "NX260AB.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGridLayout>
@@ -9,6 +10,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QVBoxLayout>
 
@@ -77,8 +79,20 @@ TForm1::TForm1(QWidget *parent, TForm1Options options) : QWidget(parent), ui(std
     m_memory = new Remembered(this);
     m_remember = options.rememberChoices;
     buildProfileActions();
-    Monitor = new TrafficMonitor(this, *this);
-    Monitor->addDiagnostics(ui->GroupBox10, ui->HartValuesGrid, ui->Button16);
+    Monitor = new TrafficMonitor(this, ui->GroupBox10,
+                                 {.port = {.name = [this] { return portName(); },
+                                           .framing = [this] { return framing(); },
+                                           .open = [this] { return PortIsOpen; }},
+                                  .exchangeBusy = [this] { return exchangeBusy(); },
+                                  // As the engineer's click on the query button.
+                                  .readHartVariables = [this] {
+                                      if (!m_hartIdentity)
+                                          return false;
+                                      ui->Button16->click();
+                                      return true;
+                                  }});
+    HartWatch &watch = *Monitor->Watch;
+    placeHartWatch(*ui, watch.loopCurrent(), watch.status(), watch.watchBox(), watch.interval());
     Monitor->addMenus(ui->MenuBar, ui->FileMenu, ui->QuitAction);
     Details = new HartDetails(this, *this);
     Details->attach(ui->Button7, Monitor->ViewMenu);
@@ -244,10 +258,7 @@ void TForm1::Button1Click()
         showMessage(openFailureText(e, Comm1->CommName()));
         return;
     }
-    PortIsOpen = true;
-    m_systemRead = m_instrumentsRead = false;
-    captions::set(ui->Button1, QT_TRANSLATE_NOOP("Window", "Close"));
-    Monitor->portOpened();
+    sessionStarted();
     Reconnect->opened(ui->SPREALCOM->currentText());
     ui->SPREALCOM->remember(ui->SPREALCOM->currentText());
 }
@@ -260,10 +271,19 @@ bool TForm1::reopenPort(const QString &path)
     } catch (const SerialComm::ECommsError &) {
         return false;
     }
+    // Whatever comes back under this name may be another gateway.
+    sessionStarted();
+    return true;
+}
+
+void TForm1::sessionStarted()
+{
     PortIsOpen = true;
+    // Nothing is known yet of the gateway on this port.
+    m_systemRead = m_instrumentsRead = false;
+    m_readingForSave = false;
     captions::set(ui->Button1, QT_TRANSLATE_NOOP("Window", "Close"));
     Monitor->portOpened();
-    return true;
 }
 
 void TForm1::Comm1RequestHangup(SerialComm::TComm *)
@@ -716,7 +736,7 @@ void TForm1::decodeConfig(bool instruments)
         settingsDecoded(instruments);
 }
 
-// ------------------------------------------------------------ monitor host
+// ------------------------------------------------------- status and Watch
 
 QString TForm1::portName() const
 {
@@ -734,11 +754,6 @@ QString TForm1::framing() const
         .arg(QString::fromLatin1(stop[int(Comm1->StopBits())]));
 }
 
-bool TForm1::portOpen() const
-{
-    return PortIsOpen;
-}
-
 bool TForm1::exchangeBusy() const
 {
     return m_settle->busy() || Timer2->Enabled() || (Timer3->Enabled() && Exchange.pendingReply != 0);
@@ -754,13 +769,5 @@ bool TForm1::sendHartCommand(uint8_t command, const std::optional<hart::Identity
     sendHart(identity ? hart::commandFrame(hartAddressIndex(), hartMasterMode(), *identity, *p, command)
                       : hart::command0Frame(hartAddressIndex(), hartMasterMode(), *p),
              exchange::PendingHartManual, "HART Device Details");
-    return true;
-}
-
-bool TForm1::readHartVariables()
-{
-    if (!m_hartIdentity)
-        return false;
-    inTurn(&TForm1::Button16Click);
     return true;
 }

@@ -14,11 +14,11 @@
 #include "Exchange.h"
 #include "HartDetails.h"
 #include "HartFrames.h"
-#include "MonitorHost.h"
 #include "SerialComm.h"
 
 class QComboBox;
 class QLineEdit;
+class QPushButton;
 class QtOwnerQueue;
 class Remembered;
 class SettleQueue;
@@ -36,7 +36,7 @@ struct TForm1Options {
     bool rememberChoices = false;
 };
 
-class TForm1 : public QWidget, private MonitorHost, private HartDetailsHost {
+class TForm1 : public QWidget, private HartDetailsHost {
     Q_OBJECT
 public:
     explicit TForm1(QWidget *parent = nullptr, TForm1Options options = {});
@@ -114,18 +114,20 @@ public:
     void Comm1RequestHangup(SerialComm::TComm *Sender);
     bool reopenPort(const QString &path);
 
+private:
+    // A port was opened (Open or a reconnect): one fresh start for both.
+    void sessionStarted();
+
 protected:
     void closeEvent(QCloseEvent *e) override;
     // A switch of language translates the captions again.
     void changeEvent(QEvent *e) override;
 
 private:
-    // MonitorHost
-    QString portName() const override;
-    QString framing() const override;
-    bool portOpen() const override;
-    bool exchangeBusy() const override;
-    bool readHartVariables() override;
+    // What the status line and Watch ask of the window.
+    QString portName() const;
+    QString framing() const;
+    bool exchangeBusy() const;
     // HartDetailsHost
     bool sendHartCommand(uint8_t command, const std::optional<hart::Identity> &identity) override;
 
@@ -173,6 +175,6 @@ private:
     void recordSet(const char *name, const std::vector<uint8_t> &request, bool written);
     bool m_systemRead = false, m_instrumentsRead = false; // since Open
     bool m_readingForSave = false; // Save Profile asked to read both first
-    std::vector<void (TForm1::*)()> m_sendAll; // Set buttons still to press, last first
+    std::vector<QPushButton *> m_sendAll; // Set buttons still to press, last first
     void sendAllNext();
 };

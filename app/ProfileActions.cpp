@@ -86,23 +86,23 @@ void TForm1::LoadProfileClick()
 namespace {
 
 // The Set button that sends a setting, by the setting's profile key.
-void (TForm1::*setButtonFor(const std::string &key))()
+QPushButton *setButtonFor(const FormControls &ui, const std::string &key)
 {
-    static const std::pair<const char *, void (TForm1::*)()> buttons[] = {
-        {"system.mode", &TForm1::Button24Click},
-        {"system.address", &TForm1::Button29Click},
-        {"system.rs485a.baud", &TForm1::Button9Click},
-        {"system.rs485a.parity", &TForm1::Button9Click},
-        {"system.rs485b.baud", &TForm1::Button3Click},
-        {"system.rs485b.parity", &TForm1::Button3Click},
-        {"system.rs485a.return_time", &TForm1::Button4Click},
-        {"system.rs485b.return_time", &TForm1::Button5Click},
-        {"system.interval", &TForm1::Button13Click},
-        {"system.channels", &TForm1::Button14Click},
-        {"instruments[0]", &TForm1::Button10Click},
-        {"instruments[1]", &TForm1::Button8Click},
-        {"instruments[2]", &TForm1::Button11Click},
-        {"instruments[3]", &TForm1::Button12Click},
+    const std::pair<const char *, QPushButton *> buttons[] = {
+        {"system.mode", ui.Button24},
+        {"system.address", ui.Button29},
+        {"system.rs485a.baud", ui.Button9},
+        {"system.rs485a.parity", ui.Button9},
+        {"system.rs485b.baud", ui.Button3},
+        {"system.rs485b.parity", ui.Button3},
+        {"system.rs485a.return_time", ui.Button4},
+        {"system.rs485b.return_time", ui.Button5},
+        {"system.interval", ui.Button13},
+        {"system.channels", ui.Button14},
+        {"instruments[0]", ui.Button10},
+        {"instruments[1]", ui.Button8},
+        {"instruments[2]", ui.Button11},
+        {"instruments[3]", ui.Button12},
     };
     for (const auto &[prefix, button] : buttons)
         if (key.starts_with(prefix))
@@ -122,9 +122,9 @@ void TForm1::loadProfileOffering(const QString &path)
     if (!loadProfile(path))
         return;
     auto after = readSettings(*this, &problem);
-    std::vector<void (TForm1::*)()> buttons;
+    std::vector<QPushButton *> buttons;
     for (const SettingControl &c : settingControls()) {
-        const auto button = setButtonFor(c.key);
+        QPushButton *button = setButtonFor(*ui, c.key);
         if (!button || !after || !c.field(*after).has_value())
             continue;
         if (before && c.field(*before) == c.field(*after))
@@ -163,9 +163,10 @@ void TForm1::sendAllNext()
     }
     if (m_sendAll.empty())
         return;
-    const auto button = m_sendAll.back();
+    QPushButton *button = m_sendAll.back();
     m_sendAll.pop_back();
-    inTurn(button);
+    // Pressed as the engineer presses it: the same checks, the same path.
+    button->click();
     if (!m_sendAll.empty())
         QTimer::singleShot(100, this, [this] { sendAllNext(); });
 }

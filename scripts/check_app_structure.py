@@ -1,14 +1,20 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: GPL-3.0-or-later
-"""Checks the window's house rules: no include cycle among app/'s headers, and
-the window's public header declares no control (tests and other code reach
-controls by object name, never through the window's members).
+"""Checks the window's house rules: no include cycle among app/'s headers, the
+window's public header declares no control (tests and other code reach
+controls by object name, never through the window's members), and no helper
+names the window's class: a helper gets what it needs as callbacks, signals
+or a small interface, and the window places its widgets.
 
     check_app_structure.py [APP_DIR]
 """
 import pathlib
 import re
 import sys
+
+# The window itself: its class, program start and the form's layout.
+# ProfileActions.cpp still holds the window's own profile handlers.
+WINDOW_FILES = {"NX260AB.h", "NX260AB.cpp", "main.cpp", "FormLayout.cpp", "ProfileActions.cpp"}
 
 CONTROL_TYPES = ("QPushButton", "QLineEdit", "QComboBox", "QPlainTextEdit", "QGroupBox", "QLabel", "QCheckBox")
 
@@ -60,6 +66,13 @@ def main():
         for t in CONTROL_TYPES:
             if re.search(r"^\s*%s\s*\*[\w\s,*]*;" % t, text, re.M):
                 failures.append("NX260AB.h declares a %s member: controls stay private" % t)
+    for path in sorted(list(app.glob("*.h")) + list(app.glob("*.cpp"))):
+        if path.name in WINDOW_FILES:
+            continue
+        code = re.sub(r"//.*", "", path.read_text())
+        for n, line in enumerate(code.splitlines(), 1):
+            if re.search(r"\bTForm1\b", line):
+                failures.append("%s:%d: a helper names TForm1; pass it what it needs instead" % (path.name, n))
     for f in failures:
         print(f, file=sys.stderr)
     print("app structure: %d headers, %s" % (len(headers), "failed" if failures else "ok"))

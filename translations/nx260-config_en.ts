@@ -21,6 +21,41 @@
     </message>
 </context>
 <context>
+    <name>HartWatch</name>
+    <message>
+        <source> s</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Command %1: </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No complete reply frame</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Status: OK</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Watch needs an open port.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Watch needs the device read first (HART Device Parameter Query).</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>HART reply checksum error</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>HART reply cut short</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>PortReconnect</name>
     <message>
         <source>Reconnect</source>
@@ -43,6 +78,17 @@
     </message>
     <message>
         <source>Some saved settings (%1) were not valid and were ignored.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>StatusLine</name>
+    <message>
+        <source>Last error: </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Sent %1 bytes, received %2 bytes</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -129,14 +175,6 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>HART reply cut short</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>HART reply checksum error</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Read System parameters and the instrument table first?</source>
         <translation type="unfinished"></translation>
     </message>
@@ -160,55 +198,23 @@
         <source>The change was not recorded: %1</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>HART reply cut short</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>HART reply checksum error</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>TrafficMonitor</name>
-    <message>
-        <source> s</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Loop current</source>
-        <translation type="unfinished"></translation>
-    </message>
     <message>
         <source> (not written: the port is not open)</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
         <source>with the chunk before: </source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Command %1: </source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>No complete reply frame</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Status: OK</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Last error: </source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Sent %1 bytes, received %2 bytes</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Watch needs an open port.</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Watch needs the device read first (HART Device Parameter Query).</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Loop current (mA)</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -235,12 +241,15 @@
         <source>CSV (*.csv)</source>
         <translation type="unfinished"></translation>
     </message>
+</context>
+<context>
+    <name>TrendChart</name>
     <message>
-        <source>HART reply checksum error</source>
+        <source>Loop current</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>HART reply cut short</source>
+        <source>Loop current (mA)</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

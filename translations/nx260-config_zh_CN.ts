@@ -21,6 +21,41 @@
     </message>
 </context>
 <context>
+    <name>HartWatch</name>
+    <message>
+        <source> s</source>
+        <translation> 秒</translation>
+    </message>
+    <message>
+        <source>Command %1: </source>
+        <translation>命令 %1：</translation>
+    </message>
+    <message>
+        <source>No complete reply frame</source>
+        <translation>没有完整的应答帧</translation>
+    </message>
+    <message>
+        <source>Status: OK</source>
+        <translation>状态：正常</translation>
+    </message>
+    <message>
+        <source>Watch needs an open port.</source>
+        <translation>监视需要先打开串口。</translation>
+    </message>
+    <message>
+        <source>Watch needs the device read first (HART Device Parameter Query).</source>
+        <translation>监视需要先读取设备（HART 设备参数查询）。</translation>
+    </message>
+    <message>
+        <source>HART reply checksum error</source>
+        <translation>HART 应答校验和错误</translation>
+    </message>
+    <message>
+        <source>HART reply cut short</source>
+        <translation>HART 应答不完整</translation>
+    </message>
+</context>
+<context>
     <name>PortReconnect</name>
     <message>
         <source>Reconnect</source>
@@ -44,6 +79,17 @@
     <message>
         <source>Some saved settings (%1) were not valid and were ignored.</source>
         <translation>部分保存的设置（%1）无效，已忽略。</translation>
+    </message>
+</context>
+<context>
+    <name>StatusLine</name>
+    <message>
+        <source>Last error: </source>
+        <translation>最近错误：</translation>
+    </message>
+    <message>
+        <source>Sent %1 bytes, received %2 bytes</source>
+        <translation>已发送 %1 字节，已接收 %2 字节</translation>
     </message>
 </context>
 <context>
@@ -164,52 +210,12 @@
 <context>
     <name>TrafficMonitor</name>
     <message>
-        <source> s</source>
-        <translation> 秒</translation>
-    </message>
-    <message>
-        <source>Loop current</source>
-        <translation>回路电流</translation>
-    </message>
-    <message>
         <source> (not written: the port is not open)</source>
         <translation>（未写出：串口未打开）</translation>
     </message>
     <message>
         <source>with the chunk before: </source>
         <translation>连同上一数据块：</translation>
-    </message>
-    <message>
-        <source>Command %1: </source>
-        <translation>命令 %1：</translation>
-    </message>
-    <message>
-        <source>No complete reply frame</source>
-        <translation>没有完整的应答帧</translation>
-    </message>
-    <message>
-        <source>Status: OK</source>
-        <translation>状态：正常</translation>
-    </message>
-    <message>
-        <source>Last error: </source>
-        <translation>最近错误：</translation>
-    </message>
-    <message>
-        <source>Sent %1 bytes, received %2 bytes</source>
-        <translation>已发送 %1 字节，已接收 %2 字节</translation>
-    </message>
-    <message>
-        <source>Watch needs an open port.</source>
-        <translation>监视需要先打开串口。</translation>
-    </message>
-    <message>
-        <source>Watch needs the device read first (HART Device Parameter Query).</source>
-        <translation>监视需要先读取设备（HART 设备参数查询）。</translation>
-    </message>
-    <message>
-        <source>Loop current (mA)</source>
-        <translation>回路电流 (mA)</translation>
     </message>
     <message>
         <source>This build cannot write pcap files; save as .log instead.</source>
@@ -235,13 +241,16 @@
         <source>CSV (*.csv)</source>
         <translation>CSV (*.csv)</translation>
     </message>
+</context>
+<context>
+    <name>TrendChart</name>
     <message>
-        <source>HART reply checksum error</source>
-        <translation>HART 应答校验和错误</translation>
+        <source>Loop current</source>
+        <translation>回路电流</translation>
     </message>
     <message>
-        <source>HART reply cut short</source>
-        <translation>HART 应答不完整</translation>
+        <source>Loop current (mA)</source>
+        <translation>回路电流 (mA)</translation>
     </message>
 </context>
 <context>

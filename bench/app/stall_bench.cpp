@@ -72,17 +72,17 @@ int main(int argc, char *argv[])
     TrafficMonitor &m = *w.Monitor;
     m.TrafficAction->trigger();
     m.TrendAction->trigger();
-    m.WatchInterval->setValue(1);
+    w.findChild<QSpinBox *>("WatchInterval")->setValue(1);
 
     StallProbe probe;
     probe.start();
-    m.WatchHart->setChecked(true);
+    w.findChild<QCheckBox *>("WatchHart")->setChecked(true);
     const char *queries[] = {"Button23", "Button2"};
     for (int i = 0; i * 2500 < seconds * 1000; ++i) {
         button(w, queries[i % 2])->click();
         waitMs(2500);
     }
-    m.WatchHart->setChecked(false);
+    w.findChild<QCheckBox *>("WatchHart")->setChecked(false);
     probe.stop();
 
     std::printf("window thread over %d s live (%zu ticks of %d ms, %zu trend samples):\n", seconds, probe.ticks(),

@@ -3,6 +3,8 @@
 // so in the status bar, and reopens it with the same settings when it is
 // back, without resending the request that was in flight.
 #include <QCheckBox>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -22,6 +24,7 @@ private slots:
     void reopensWhenTheDeviceReturns();
     void untickedStopsWaiting();
     void deviceServerComesBack();
+    void sendAllAfterReconnectSendsEverySetting();
 };
 
 namespace {
@@ -128,6 +131,49 @@ void TestReconnect::deviceServerComesBack()
     QTest::mouseClick(ui(w).Button6, Qt::LeftButton);
     QVERIFY(device.waitFor([](const sim::Counters &c) { return c.replies >= 1; }, 3000ms));
     QVERIFY(boxes.texts().isEmpty());
+}
+
+// What was read from the gateway before the loss says nothing of the one
+// found after it: a profile loaded then offers every setting, as after Open.
+void TestReconnect::sendAllAfterReconnectSendsEverySetting()
+{
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("gateway"));
+    TForm1 w(nullptr, TForm1Options{.receivePauseMs = 0});
+    QStringList offered;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            for (QAbstractButton *b : box->buttons())
+                offered << b->text();
+            box->accept();
+        }
+    });
+    answer.start(5);
+    {
+        // Both tables read, the profile saved from them, then the device goes.
+        sim::GatewaySim first(at(link, 3));
+        QVERIFY(first.start());
+        ui(w).SPREALCOM->setEditText(link);
+        QTest::mouseClick(ui(w).Button1, Qt::LeftButton);
+        auto *memo = ui(w).Memo10;
+        for (QPushButton *read : {ui(w).Button23, ui(w).Button2}) {
+            QTest::mouseClick(read, Qt::LeftButton);
+            QTRY_VERIFY_WITH_TIMEOUT(!memo->toPlainText().isEmpty(), 3000);
+            QTest::qWait(400); // decoded after the 300 ms pause
+        }
+        QVERIFY(w.saveProfile(dir.filePath(QStringLiteral("p.json"))));
+        w.loadProfileOffering(dir.filePath(QStringLiteral("p.json")));
+        QCOMPARE(offered, QStringList({QStringLiteral("Close")})); // equal to what was read: nothing to send
+        QTest::mouseClick(ui(w).Button6, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(ui(w).Button1->text(), QStringLiteral("Open"), 5000);
+    }
+    sim::GatewaySim second(at(link, 0));
+    QVERIFY(second.start());
+    QTRY_COMPARE_WITH_TIMEOUT(ui(w).Button1->text(), QStringLiteral("Close"), 2000);
+    offered.clear();
+    w.loadProfileOffering(dir.filePath(QStringLiteral("p.json")));
+    QVERIFY2(offered.size() == 2 && offered.contains(QStringLiteral("Send all (11)")), qPrintable(offered.join('|')));
 }
 
 QTEST_MAIN(TestReconnect)

@@ -21,6 +21,7 @@
 #include "../FormLookup.h"
 #include "NX260AB.h"
 #include "TestSupport.h"
+#include "TrafficExport.h"
 #include "TrafficMonitor.h"
 
 namespace {
@@ -79,12 +80,12 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         TrafficMonitor &m = *w.Monitor;
         const QSize start = w.size();
-        QVERIFY(!m.TrafficLog && !m.HartTrend); // made when first opened
+        QVERIFY(!m.TrafficLog && !w.findChild<QChartView *>("HartTrend")); // made when first opened
         QCOMPARE(m.TrafficAction->shortcut(), QKeySequence(QStringLiteral("Ctrl+T")));
         QCOMPARE(ui(w).FileMenu->actions().indexOf(m.SaveTrafficAction) + 3, ui(w).FileMenu->actions().indexOf(ui(w).QuitAction));
         m.TrafficAction->trigger();
         m.TrendAction->trigger();
-        QVERIFY(m.TrafficLog->isVisible() && m.HartTrend->isVisible());
+        QVERIFY(m.TrafficLog->isVisible() && w.findChild<QChartView *>("HartTrend")->isVisible());
         QVERIFY(w.height() > start.height());
         m.TrafficAction->trigger();
         m.TrendAction->trigger();
@@ -116,9 +117,9 @@ private slots:
                  qPrintable(meaning[3]));
         QCOMPARE(column(*m.Model, TrafficModel::LengthColumn)[3], QString::number(reply.size() - 10));
 
-        QCOMPARE(m.HartLoopCurrent->text(), QStringLiteral("4.000"));
-        QVERIFY(m.HartStatus->text().contains(QStringLiteral("device malfunction")));
-        QVERIFY(m.HartStatus->styleSheet().contains(QStringLiteral("color")));
+        QCOMPARE(w.findChild<QLineEdit *>("HartLoopCurrent")->text(), QStringLiteral("4.000"));
+        QVERIFY(w.findChild<QLabel *>("HartStatus")->text().contains(QStringLiteral("device malfunction")));
+        QVERIFY(w.findChild<QLabel *>("HartStatus")->styleSheet().contains(QStringLiteral("color")));
 
         // Cold start is shown, not red; a bad checksum or a cut reply is red,
         // named in the status bar, and its values are not shown.
@@ -132,18 +133,18 @@ private slots:
             QTest::mouseClick(ui(w).Button16, Qt::LeftButton);
             receive(w, c.bytes);
             QTRY_COMPARE(w.Exchange.pendingReply, 0);
-            QCOMPARE(m.HartStatus->text(), c.text);
-            QCOMPARE(!m.HartStatus->styleSheet().isEmpty(), c.red);
+            QCOMPARE(w.findChild<QLabel *>("HartStatus")->text(), c.text);
+            QCOMPARE(!w.findChild<QLabel *>("HartStatus")->styleSheet().isEmpty(), c.red);
             QCOMPARE(ui(w).Edit25->text(), c.pv);
-            QCOMPARE(m.LastError->text().endsWith(c.text), c.red);
+            QCOMPARE(w.findChild<QLabel *>("LastError")->text().endsWith(c.text), c.red);
         }
         QCOMPARE(m.trendSamples().size(), size_t(3));
 
         // The trend, made when opened, puts each line in a band of its own.
         m.TrendAction->trigger();
-        QVERIFY(m.TrendLanes->isChecked());
+        QVERIFY(w.findChild<QAction *>("TrendLanes")->isChecked());
         std::vector<std::pair<double, double>> bands;
-        for (QAbstractSeries *a : m.HartTrend->chart()->series()) {
+        for (QAbstractSeries *a : w.findChild<QChartView *>("HartTrend")->chart()->series()) {
             auto *line = static_cast<QLineSeries *>(a);
             auto *axis = static_cast<QValueAxis *>(line->attachedAxes().constLast());
             if (line->count() == 0)
@@ -252,23 +253,59 @@ private slots:
         QVERIFY(error.contains(QStringLiteral("missing/t.csv")));
     }
 
+    // The writers are functions of the rows and samples alone: cells never
+    // break the columns, chunks of one HART reply are one frame, a sample
+    // with fewer variables leaves their columns empty.
+    void exportsFromRowsAndSamples()
+    {
+        const auto t = std::chrono::system_clock::time_point(std::chrono::milliseconds(1700000000123));
+        const std::vector<TrafficRow> rows = {
+            {t, TrafficRow::Sent, TrafficRow::Config, "AB\t\n", QStringLiteral("a\tb\nc")},
+            {t, TrafficRow::Sent, TrafficRow::Hart, QByteArray::fromHex("FF02"), QString()},
+            {t, TrafficRow::Received, TrafficRow::Hart, QByteArray::fromHex("FF06"), QString()},
+            {t, TrafficRow::Received, TrafficRow::Hart, QByteArray::fromHex("8001"), QString()},
+            {t, TrafficRow::Received, TrafficRow::Config, "OK", QString()},
+        };
+        const QList<QByteArray> lines = trafficexport::trafficLog(rows).split('\n');
+        QCOMPARE(lines.size(), 7);
+        QCOMPARE(lines[1].count('\t'), 5);
+        QVERIFY2(lines[1].endsWith("\ta b c"), lines[1].constData());
+#ifdef NX_HAVE_CAPTURE
+        const std::vector<capture::Record> records = trafficexport::captureRecords(rows);
+        QCOMPARE(records.size(), size_t(4));
+        QCOMPARE(records[2].bytes, (std::vector<uint8_t>{0xFF, 0x06, 0x80, 0x01}));
+        QVERIFY(records[2].direction == capture::Direction::Received && records[2].payload == capture::Payload::Hart);
+        QVERIFY(records[3].payload == capture::Payload::Config);
+#endif
+        TrendSample s;
+        s.time = t;
+        s.loopCurrent = 12.5f;
+        s.variableCount = 1;
+        s.values[0] = 3.25f;
+        s.units[0] = 32;
+        const QList<QByteArray> csv = trafficexport::trendCsv({s}).split('\n');
+        QCOMPARE(csv[0], QByteArray("time,loop current (mA),PV,PV unit,SV,SV unit,TV,TV unit,QV,QV unit"));
+        QVERIFY2(csv[1].endsWith(",12.5,3.25,\"degrees Celsius\",,,,,,"), csv[1].constData());
+        QCOMPARE(csv.size(), 3);
+    }
+
     void watchNeedsOpenPortAndStatusBarShowsState()
     {
         TForm1 w;
         TrafficMonitor &m = *w.Monitor;
-        QCOMPARE(m.PortState->text(), QStringLiteral("COM4: Closed"));
-        m.WatchHart->setChecked(true);
-        QVERIFY(!m.WatchHart->isChecked());
-        QCOMPARE(m.LastError->text(), QStringLiteral("Last error: Watch needs an open port."));
-        QCOMPARE(m.WatchInterval->minimum(), 1);
-        QCOMPARE(m.WatchInterval->maximum(), 60);
-        QCOMPARE(m.WatchInterval->value(), 2);
+        QCOMPARE(w.findChild<QLabel *>("PortState")->text(), QStringLiteral("COM4: Closed"));
+        w.findChild<QCheckBox *>("WatchHart")->setChecked(true);
+        QVERIFY(!w.findChild<QCheckBox *>("WatchHart")->isChecked());
+        QCOMPARE(w.findChild<QLabel *>("LastError")->text(), QStringLiteral("Last error: Watch needs an open port."));
+        QCOMPARE(w.findChild<QSpinBox *>("WatchInterval")->minimum(), 1);
+        QCOMPARE(w.findChild<QSpinBox *>("WatchInterval")->maximum(), 60);
+        QCOMPARE(w.findChild<QSpinBox *>("WatchInterval")->value(), 2);
 
         // The status names the port in the box before Open.
         PtyPeer peer;
         QVERIFY(peer.ok());
         ui(w).SPREALCOM->setEditText(peer.slavePath());
-        QCOMPARE(m.PortState->text(), peer.slavePath() + QStringLiteral(": Closed"));
+        QCOMPARE(w.findChild<QLabel *>("PortState")->text(), peer.slavePath() + QStringLiteral(": Closed"));
         // A long error does not widen the window; the tooltip has it all.
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -278,13 +315,13 @@ private slots:
         w.layout()->activate();
         QCOMPARE(w.width(), width);
         QVERIFY(w.minimumSizeHint().width() <= width);
-        QCOMPARE(m.LastError->toolTip(), longError);
+        QCOMPARE(w.findChild<QLabel *>("LastError")->toolTip(), longError);
         // A successful open starts afresh.
         QTest::mouseClick(ui(w).Button1, Qt::LeftButton);
         QVERIFY(w.PortIsOpen);
-        QVERIFY(m.LastError->text().isEmpty() && m.LastError->toolTip().isEmpty());
-        QVERIFY2(m.PortState->text().startsWith(peer.slavePath() + QStringLiteral(": Open 9600")),
-                 qPrintable(m.PortState->text()));
+        QVERIFY(w.findChild<QLabel *>("LastError")->text().isEmpty() && w.findChild<QLabel *>("LastError")->toolTip().isEmpty());
+        QVERIFY2(w.findChild<QLabel *>("PortState")->text().startsWith(peer.slavePath() + QStringLiteral(": Open 9600")),
+                 qPrintable(w.findChild<QLabel *>("PortState")->text()));
     }
 };
 

@@ -129,12 +129,12 @@ int main(int argc, char *argv[])
     TrafficMonitor &m = *form.Monitor;
     m.TrafficAction->trigger();
     m.TrendAction->trigger();
-    m.WatchInterval->setValue(1);
-    m.WatchHart->setChecked(true);
+    form.findChild<QSpinBox *>("WatchInterval")->setValue(1);
+    form.findChild<QCheckBox *>("WatchHart")->setChecked(true);
     const size_t samples = 12;
     if (!QTest::qWaitFor([&] { return m.trendSamples().size() >= samples; }, 60000))
         return fail("Watch");
-    m.WatchHart->setChecked(false);
+    form.findChild<QCheckBox *>("WatchHart")->setChecked(false);
     // The last query through, so the values stand in their boxes.
     if (!QTest::qWaitFor([&] { return form.Exchange.pendingReply == 0 && !ui(form).Edit25->text().isEmpty(); }, 5000))
         return fail("Watch");

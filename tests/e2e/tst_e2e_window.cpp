@@ -484,19 +484,19 @@ void TestEndToEnd::windowNeverStalls()
     TrafficMonitor &m = *w->Monitor;
     m.TrafficAction->trigger();
     m.TrendAction->trigger();
-    m.WatchInterval->setValue(1);
+    w->findChild<QSpinBox *>("WatchInterval")->setValue(1);
 
     double worst = 0;
     for (int attempt = 0; attempt < 3; ++attempt) {
         StallProbe probe;
         probe.start();
-        m.WatchHart->setChecked(true);
+        w->findChild<QCheckBox *>("WatchHart")->setChecked(true);
         QTest::qWait(1200);
         click(ui(*w).Button23);
         QTest::qWait(1500);
         click(ui(*w).Button2);
         QTest::qWait(1500);
-        m.WatchHart->setChecked(false);
+        w->findChild<QCheckBox *>("WatchHart")->setChecked(false);
         probe.stop();
         QTRY_COMPARE_WITH_TIMEOUT(w->Exchange.pendingReply, 0, 5000);
         QVERIFY(probe.ticks() > 100);
