@@ -437,25 +437,8 @@ bool GatewaySim::start(std::string* error)
 {
     if (d->worker.joinable())
         return true;
-    d->stopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (d->stopFd < 0) {
-        if (error)
-            *error = errnoText("eventfd", errno);
+    if (!openLinkedPty(d->pty, d->stopFd, d->opt.linkPath, d->linkTarget, error))
         return false;
-    }
-    if (!openPty(d->pty, error)) {
-        closeFd(d->stopFd);
-        return false;
-    }
-    if (!d->opt.linkPath.empty()) {
-        if (!placeLink(d->opt.linkPath, d->pty.path, error)) {
-            closeFd(d->pty.master);
-            closeFd(d->pty.slave);
-            closeFd(d->stopFd);
-            return false;
-        }
-        d->linkTarget = d->pty.path;
-    }
     d->resetLine();
     d->portOpen = true;
     {

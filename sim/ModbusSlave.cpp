@@ -349,25 +349,8 @@ bool ModbusSlave::start(std::string* error)
 {
     if (d->worker.joinable())
         return true;
-    d->stopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (d->stopFd < 0) {
-        if (error)
-            *error = errnoText("eventfd", errno);
+    if (!openLinkedPty(d->pty, d->stopFd, d->link, d->linkTarget, error))
         return false;
-    }
-    if (!openPty(d->pty, error)) {
-        closeFd(d->stopFd);
-        return false;
-    }
-    if (!d->link.empty()) {
-        if (!placeLink(d->link, d->pty.path, error)) {
-            closeFd(d->pty.master);
-            closeFd(d->pty.slave);
-            closeFd(d->stopFd);
-            return false;
-        }
-        d->linkTarget = d->pty.path;
-    }
     {
         std::lock_guard lock(d->mu);
         d->slavePath = d->pty.path;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "SimPty.h"
 
+#include <sys/eventfd.h>
+
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -98,6 +100,30 @@ void removeLinkIfOurs(const std::string& link, const std::string& target)
     const ssize_t n = ::readlink(link.c_str(), buf, sizeof buf);
     if (n > 0 && std::string(buf, static_cast<std::size_t>(n)) == target)
         ::unlink(link.c_str());
+}
+
+bool openLinkedPty(Pty& pty, int& stopFd, const std::string& link, std::string& linkTarget, std::string* error)
+{
+    stopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (stopFd < 0) {
+        if (error)
+            *error = errnoText("eventfd", errno);
+        return false;
+    }
+    if (!openPty(pty, error)) {
+        closeFd(stopFd);
+        return false;
+    }
+    if (!link.empty()) {
+        if (!placeLink(link, pty.path, error)) {
+            closeFd(pty.master);
+            closeFd(pty.slave);
+            closeFd(stopFd);
+            return false;
+        }
+        linkTarget = pty.path;
+    }
+    return true;
 }
 
 } // namespace sim

@@ -18,6 +18,9 @@ struct Pty {
 
 // Opens a raw pty pair, the master non-blocking.
 bool openPty(Pty& pty, std::string* error);
+// A simulated port's start: its stop event, its pty and, when `link` is
+// set, the link to it (`linkTarget` then names the pty); all or nothing.
+bool openLinkedPty(Pty& pty, int& stopFd, const std::string& link, std::string& linkTarget, std::string* error);
 // Points link at target, replacing an older link atomically; refuses to
 // replace anything that is not a symbolic link.
 bool placeLink(const std::string& link, const std::string& target, std::string* error);
